@@ -1,0 +1,223 @@
+#include "build/compile.hpp"
+
+#include <fmt/format.h>
+
+#include "build/forms.hpp"
+#include "build/typing_cache.hpp"
+#include "compiled_schema.hpp"
+#include "text.hpp"
+#include "validator/validator_type.hpp"
+
+namespace quillmar::ext {
+namespace {
+
+thread_local std::uint64_t compile_depth = 0;
+
+// Holds one level of the per-thread nesting count for the length of a call.
+class NestingLevel {
+ public:
+  NestingLevel() { ++compile_depth; }
+  ~NestingLevel() { --compile_depth; }
+  NestingLevel(const NestingLevel&) = delete;
+  NestingLevel& operator=(const NestingLevel&) = delete;
+};
+
+using Node = SchemaNode;
+using core::NodeKind;
+
+// Classes that compile to a type kind by identity; subclasses go on.
+std::optional<NodeKind> builtin_kind(PyObject* cls) {
+  if (cls == reinterpret_cast<PyObject*>(&PyBool_Type)) return NodeKind::Bool;
+  if (cls == reinterpret_cast<PyObject*>(&PyLong_Type)) return NodeKind::Int;
+  if (cls == reinterpret_cast<PyObject*>(&PyFloat_Type)) return NodeKind::Float;
+  if (cls == reinterpret_cast<PyObject*>(&PyUnicode_Type)) return NodeKind::Str;
+  if (cls == reinterpret_cast<PyObject*>(&PyBytes_Type)) return NodeKind::Bytes;
+  if (cls == reinterpret_cast<PyObject*>(Py_TYPE(Py_None))) return NodeKind::None;
+  return std::nullopt;
+}
+
+Result<bool> has_attr(PyObject* object, const char* name) {
+  int found = PyObject_HasAttrStringWithError(object, name);
+  if (found < 0) return fetched();
+  return found == 1;
+}
+
+Result<bool> call_is_dataclass(PyObject* cls) {
+  auto dataclasses = checked(PyImport_ImportModule("dataclasses"));
+  if (!dataclasses) return fail_with(std::move(dataclasses.error()));
+  auto result = checked(PyObject_CallMethod(dataclasses->get(), "is_dataclass", "O", cls));
+  if (!result) return fail_with(std::move(result.error()));
+  int truth = PyObject_IsTrue(result->get());
+  if (truth < 0) return fetched();
+  return truth == 1;
+}
+
+Result<Node> compile_class(PyObject* cls, const TypingCache& cache, ConstantPoolBuilder& builder,
+                           std::vector<Node>& definitions) {
+  if (auto kind = builtin_kind(cls)) return Node::leaf(*kind);
+  if (cls == cache.object) return Node::leaf(NodeKind::Anything);
+  if (cls == cache.union_ || cls == cache.optional) {
+    return build_error(fmt::format(
+        "{} is a typing special form, not a value; write a concrete type (for a union, X | Y or Union[X, Y])",
+        safe_repr(cls)));
+  }
+  auto typed_dict = has_attr(cls, "__required_keys__");
+  if (!typed_dict) return fail_with(std::move(typed_dict.error()));
+  if (*typed_dict) return compile_typed_dict(cls, builder, definitions);
+
+  int is_enum = PyObject_IsSubclass(cls, cache.enum_);
+  if (is_enum < 0) return fetched();
+  if (is_enum) return Node::instance(builder.intern_constant(cls));
+
+  auto dataclass = call_is_dataclass(cls);
+  if (!dataclass) return fail_with(std::move(dataclass.error()));
+  if (*dataclass) return compile_object_class(cls, builder, definitions);
+
+  int is_tuple = PyObject_IsSubclass(cls, reinterpret_cast<PyObject*>(&PyTuple_Type));
+  if (is_tuple < 0) return fetched();
+  if (is_tuple) {
+    auto named = has_attr(cls, "_fields");
+    if (!named) return fail_with(std::move(named.error()));
+    if (*named) return compile_object_class(cls, builder, definitions);
+  }
+  if (attr_is_truthy(cls, "_is_protocol") && !attr_is_truthy(cls, "_is_runtime_protocol")) {
+    return build_error("a Protocol must be @runtime_checkable to be used as a schema");
+  }
+  return Node::instance(builder.intern_constant(cls));
+}
+
+Result<PyRef> typing_call(PyObject* typing, const char* function, PyObject* argument) {
+  return checked(PyObject_CallMethod(typing, function, "O", argument));
+}
+
+Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingCache& cache,
+                           ConstantPoolBuilder& builder, std::vector<Node>& definitions) {
+  auto annotated = has_attr(annotation, "__metadata__");
+  if (!annotated) return fail_with(std::move(annotated.error()));
+  if (*annotated) {
+    auto origin = checked(PyObject_GetAttrString(annotation, "__origin__"));
+    if (!origin) return fail_with(std::move(origin.error()));
+    auto metadata = checked(PyObject_GetAttrString(annotation, "__metadata__"));
+    if (!metadata) return fail_with(std::move(metadata.error()));
+    if (!PyTuple_Check(metadata->get())) {
+      return fail(PyExc_TypeError, not_an_instance_message(metadata->get(), "tuple"));
+    }
+    return compile_annotated(origin->get(), metadata->get(), builder, definitions);
+  }
+
+  auto origin = typing_call(typing, "get_origin", annotation);
+  if (!origin) return fail_with(std::move(origin.error()));
+  if (origin->get() != Py_None) {
+    auto args = typing_call(typing, "get_args", annotation);
+    if (!args) return fail_with(std::move(args.error()));
+    if (!PyTuple_Check(args->get())) return fail(PyExc_TypeError, not_an_instance_message(args->get(), "tuple"));
+    return compile_generic_alias(annotation, origin->get(), args->get(), builder, definitions);
+  }
+
+  if (cache.type_alias_type) {
+    int is_alias = PyObject_IsInstance(annotation, cache.type_alias_type);
+    if (is_alias < 0) return fetched();
+    if (is_alias) {
+      auto value = checked(PyObject_GetAttrString(annotation, "__value__"));
+      if (!value) return fail_with(std::move(value.error()));
+      return compile_annotation(value->get(), builder, definitions);
+    }
+  }
+
+  auto new_type = has_attr(annotation, "__supertype__");
+  if (!new_type) return fail_with(std::move(new_type.error()));
+  if (*new_type) {
+    auto supertype = checked(PyObject_GetAttrString(annotation, "__supertype__"));
+    if (!supertype) return fail_with(std::move(supertype.error()));
+    return compile_annotation(supertype->get(), builder, definitions);
+  }
+
+  if (PyList_Check(annotation)) return compile_list_literal(annotation, builder, definitions);
+  if (PyTuple_Check(annotation)) {
+    return build_error(
+        "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B] (the list literal [A, B] is the "
+        "fixed-length list)");
+  }
+  if (PySet_Check(annotation)) return build_error("a set literal is not a schema; write a set as set[T]");
+  if (PyDict_Check(annotation)) return compile_dict_literal(annotation, builder, definitions);
+  if (const ValidatorObject* embedded = downcast_validator(annotation)) {
+    return embed_schema(embedded->schema, builder, definitions);
+  }
+  auto construct = is_typing_construct(annotation);
+  if (!construct) return fail_with(std::move(construct.error()));
+  if (*construct) {
+    return build_error(fmt::format(
+        "{} is a typing construct, not a value: a type variable, ParamSpec, TypeVarTuple, or special form (such as "
+        "Final or ClassVar) cannot be a schema; use a concrete type",
+        safe_repr(annotation)));
+  }
+  return Node::literal(builder.intern_constant(annotation));
+}
+
+}  // namespace
+
+std::unexpected<Error> build_error(std::string message) {
+  return fail(PyExc_NotImplementedError, std::move(message));
+}
+
+bool attr_is_truthy(PyObject* object, const char* name) {
+  PyObject* value = PyObject_GetAttrString(object, name);
+  if (!value) {
+    PyErr_Clear();
+    return false;
+  }
+  int truth = PyObject_IsTrue(value);
+  Py_DECREF(value);
+  if (truth < 0) PyErr_Clear();
+  return truth == 1;
+}
+
+Result<bool> is_typing_construct(PyObject* object) {
+  auto typing = checked(PyImport_ImportModule("typing"));
+  if (!typing) return fail_with(std::move(typing.error()));
+  for (const char* name : {"TypeVar", "ParamSpec", "TypeVarTuple", "_SpecialForm"}) {
+    PyObject* cls = PyObject_GetAttrString(typing->get(), name);
+    if (!cls) {
+      PyErr_Clear();
+      continue;
+    }
+    int found = PyObject_IsInstance(object, cls);
+    Py_DECREF(cls);
+    if (found < 0) return fetched();
+    if (found) return true;
+  }
+  return false;
+}
+
+std::string not_an_instance_message(PyObject* value, const char* expected) {
+  if (value == Py_None) return fmt::format("'None' is not an instance of '{}'", expected);
+  PyObject* name = PyType_GetQualName(Py_TYPE(value));
+  std::string type_name = name ? utf8_lossy(name) : "?";
+  Py_XDECREF(name);
+  PyErr_Clear();
+  return fmt::format("'{}' object is not an instance of '{}'", type_name, expected);
+}
+
+Result<SchemaNode> compile_annotation(PyObject* annotation, ConstantPoolBuilder& builder,
+                                      std::vector<SchemaNode>& definitions) {
+  if (compile_depth + 1 > MAX_COMPILE_NESTING) {
+    return build_error(
+        "schema nesting is too deep to compile; a class whose own type appears in its fields is recursive and must be "
+        "written with recursive(...), which ties the fixpoint explicitly");
+  }
+  NestingLevel level;
+  if (annotation == Py_None) return Node::leaf(NodeKind::None);
+  auto cache = typing_cache();
+  if (!cache) return fail_with(std::move(cache.error()));
+  auto typing = checked(PyImport_ImportModule("typing"));
+  if (!typing) return fail_with(std::move(typing.error()));
+  const TypingCache& c = **cache;
+  if (annotation == c.any) return Node::leaf(NodeKind::Any);
+  if ((c.never && annotation == c.never) || (c.no_return && annotation == c.no_return)) {
+    return Node::leaf(NodeKind::Nothing);
+  }
+  if (PyType_Check(annotation)) return compile_class(annotation, c, builder, definitions);
+  return compile_value(annotation, typing->get(), c, builder, definitions);
+}
+
+}  // namespace quillmar::ext

@@ -1,0 +1,178 @@
+// Rules for the kinds that test a value directly: the type kinds, literals,
+// lists and tuples, sets and frozensets, and instances.
+#include <fmt/format.h>
+
+#include "check/walk/walk.hpp"
+#include "text.hpp"
+
+namespace quillmar::ext {
+namespace {
+
+// Judged by the type object alone: no Python code runs.
+bool has_kind_type(NodeKind kind, PyObject* value) {
+  switch (kind) {
+    case NodeKind::None:
+      return value == Py_None;
+    case NodeKind::Bool:
+      return Py_IS_TYPE(value, &PyBool_Type);
+    case NodeKind::Int:
+      return PyLong_Check(value);
+    case NodeKind::Float:
+      return PyFloat_Check(value);
+    case NodeKind::Str:
+      return PyUnicode_Check(value);
+    case NodeKind::Bytes:
+      return PyBytes_Check(value);
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refined:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return false;
+  }
+  return false;
+}
+
+// Same exact type, then Python == and its truth. No identity shortcut, so a
+// NaN literal matches nothing.
+int literal_outcome(PyObject* value, PyObject* literal) {
+  if (Py_TYPE(value) != Py_TYPE(literal)) return 0;
+  PyObject* result = PyObject_RichCompare(value, literal, Py_EQ);
+  if (!result) return -1;
+  int truth = PyObject_IsTrue(result);
+  Py_DECREF(result);
+  return truth;
+}
+
+bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, Path& path, WalkContext ctx,
+               ErrorList& errors) {
+  const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
+  if (!node) return false;
+  if (!ctx.reporting()) return walk(*node, item, path, ctx, errors);
+  path.push_back(PathSegment::at(i));
+  bool ok = walk(*node, item, path, ctx, errors);
+  path.pop_back();
+  return ok;
+}
+
+// A list may change under Python code run by the check: the loop re-reads its
+// length and never follows it past n.
+bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n, Path& path, WalkContext ctx,
+                     ErrorList& errors) {
+  bool all_ok = true;
+  for (Py_ssize_t i = 0; i < n && i < PyList_GET_SIZE(list); ++i) {
+#ifdef Py_GIL_DISABLED
+    PyRef item = PyRef::steal(PyList_GetItemRef(list, i));
+    if (!item) {
+      PyErr_Clear();
+      break;
+    }
+#else
+    PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
+#endif
+    if (!walk_item(shape, static_cast<std::uint64_t>(i), item.get(), path, ctx, errors)) {
+      all_ok = false;
+      if (ctx.stops_at_first_failure()) break;
+    }
+  }
+  return all_ok;
+}
+
+bool walk_tuple_items(const core::TupleShape& shape, PyObject* tuple, Py_ssize_t n, Path& path, WalkContext ctx,
+                      ErrorList& errors) {
+  bool all_ok = true;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!walk_item(shape, static_cast<std::uint64_t>(i), PyTuple_GET_ITEM(tuple, i), path, ctx, errors)) {
+      all_ok = false;
+      if (ctx.stops_at_first_failure()) break;
+    }
+  }
+  return all_ok;
+}
+
+}  // namespace
+
+bool walk_type_kind(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  return push_kind_error(has_kind_type(node.kind, value), node, value, path, ctx, errors);
+}
+
+bool walk_literal(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  PyObject* literal = ctx.schema->pool.at(node.value_index());
+  if (!literal) return false;
+  PyRef held = PyRef::borrow(literal);
+  if (fold_outcome(literal_outcome(value, literal), *ctx.state)) return true;
+  if (ctx.reporting()) {
+    errors.push_back(make_error_item("literal_error", fmt::format("the literal {}", safe_repr(literal)), value, path));
+  }
+  return false;
+}
+
+bool walk_sequence(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  std::optional<core::TupleShape> shape = core::tuple_shape(node.seq_pattern());
+  if (!shape) return false;
+  bool is_list = node.seq_kind == core::SeqKind::List;
+  if (is_list ? !PyList_Check(value) : !PyTuple_Check(value)) {
+    push_error(is_list ? "list_type" : "tuple_type", is_list ? "list" : "tuple", value, path, ctx, errors);
+    return false;
+  }
+  Py_ssize_t n = Py_SIZE(value);
+  std::size_t p = shape->prefix.size();
+  bool length_ok = shape->tail ? static_cast<std::size_t>(n) >= p : static_cast<std::size_t>(n) == p;
+  if (!length_ok) {
+    push_length_error(is_list ? "list_length" : "tuple_length", is_list ? "list" : "tuple", p, shape->tail != nullptr,
+                      value, path, ctx, errors);
+    return false;
+  }
+  if (n == 0) return true;
+  return is_list ? walk_list_items(*shape, value, n, path, ctx, errors)
+                 : walk_tuple_items(*shape, value, n, path, ctx, errors);
+}
+
+bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  bool frozen = node.kind == NodeKind::FrozenSet;
+  if (frozen ? !PyFrozenSet_Check(value) : !PyAnySet_CheckExact(value) && !PySet_Check(value)) {
+    push_error(frozen ? "frozen_set_type" : "set_type", frozen ? "frozenset" : "set", value, path, ctx, errors);
+    return false;
+  }
+  // The base iterator, so a subclass's __iter__ never runs; it raises
+  // RuntimeError when the set changes size, which ends the whole check.
+  PyRef iterator = PyRef::steal(PySet_Type.tp_iter(value));
+  if (!iterator) {
+    abort_check(*ctx.state);
+    return false;
+  }
+  bool all_ok = true;
+  while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+    if (!walk(node.element(), item.get(), path, ctx, errors)) {
+      all_ok = false;
+      if (ctx.stops_at_first_failure() || ctx.state->fatal_seen) break;
+    }
+  }
+  if (PyErr_Occurred()) {
+    abort_check(*ctx.state);
+    return false;
+  }
+  return all_ok;
+}
+
+bool walk_instance(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  PyObject* cls = ctx.schema->pool.at(node.class_index());
+  if (!cls) return false;
+  PyRef held = PyRef::borrow(cls);
+  if (fold_outcome(PyObject_IsInstance(value, cls), *ctx.state)) return true;
+  if (ctx.reporting()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
+  return false;
+}
+
+}  // namespace quillmar::ext

@@ -1,0 +1,88 @@
+// The validation walk: one value against one schema node, in one of three
+// modes, recording an ErrorItem for each failure in the reporting modes.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check/walk/recursion_guard.hpp"
+#include "compiled_schema.hpp"
+#include "errors/error_item.hpp"
+#include "py/ref.hpp"
+
+namespace quillmar::ext {
+
+using core::NodeKind;
+
+enum class WalkMode : std::uint8_t { CollectAll, FailFast, BooleanOnly };
+
+using ErrorList = std::vector<ErrorItem>;
+
+// The mutable cells of one check, owned by the entry point.
+struct CheckState {
+  RecursionGuard guard;
+  PyRef first_fatal;  // the first exception that ends the check
+  bool fatal_seen = false;
+};
+
+// Passed by value to every step; a nested walk in another mode changes only
+// its own copy's mode.
+struct WalkContext {
+  const CompiledSchema* schema;
+  const Precompute* precompute;
+  CheckState* state;
+  WalkMode mode;
+
+  bool reporting() const { return mode != WalkMode::BooleanOnly; }
+  bool stops_at_first_failure() const { return mode != WalkMode::CollectAll; }
+  WalkContext with_mode(WalkMode m) const { return {schema, precompute, state, m}; }
+};
+
+bool walk(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+
+// Exceptions that end a check rather than make the value a non-member:
+// everything outside Exception, MemoryError and RecursionError.
+bool is_fatal_exception(PyObject* exception);
+// Keeps the first fatal exception of the check; later ones are dropped.
+void store_fatal_error(PyRef exception, CheckState& state);
+// Takes the pending exception and ends the check with it whatever its class
+// (a container that changed while it was read).
+void abort_check(CheckState& state);
+
+// A C API truth answer (1, 0, or -1 with an exception set) as membership: an
+// ordinary exception is cleared and means not a member, a fatal one is stored.
+bool fold_outcome(int outcome, CheckState& state);
+
+std::string value_text(PyObject* value);
+ErrorItem make_error_item(std::string_view code, std::string expected, PyObject* value, const Path& path);
+ErrorItem make_keyed_error_item(const Path& path, std::string key, std::string_view code, std::string expected,
+                                std::string value);
+
+// Records the node's type mismatch when ok is false; answers ok.
+bool push_kind_error(bool ok, const SchemaNode& node, PyObject* value, const Path& path, WalkContext ctx,
+                     ErrorList& errors);
+void push_error(std::string_view code, std::string_view expected, PyObject* value, const Path& path,
+                WalkContext ctx, ErrorList& errors);
+void push_length_error(std::string_view code, std::string_view kind, std::uint64_t prefix_len, bool has_tail,
+                       PyObject* value, const Path& path, WalkContext ctx, ErrorList& errors);
+
+// The rules, by kind group.
+bool walk_type_kind(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_literal(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_sequence(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_instance(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_placeholder(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_refined(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+
+}  // namespace quillmar::ext
