@@ -1,4 +1,4 @@
-// Surfaces that have not landed yet: the combinators, `|` and repr().
+// The combinators and `|` have not landed yet.
 #include "validator/module_functions.hpp"
 #include "validator/slots.hpp"
 
@@ -18,8 +18,6 @@ PyMethodDef module_functions[] = {
     {"recursive", QM_PENDING, METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
-
-PyObject* validator_repr(PyObject* self) { return PyUnicode_FromFormat("<Validator at %p>", self); }
 
 PyObject* validator_or(PyObject*, PyObject*) { Py_RETURN_NOTIMPLEMENTED; }
 
