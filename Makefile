@@ -7,7 +7,7 @@ CORE_BUILD := build/core-tests
 ASAN_BUILD := build/asan
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: demo test test-core test-python install system-deps bench clean
+.PHONY: demo test test-core test-python install system-deps bench bench-json clean
 
 demo: install
 	$(PY) examples/quickstart.py
@@ -41,6 +41,16 @@ $(PY):
 install: system-deps $(PY)
 	$(PY) -m pip install -q scikit-build-core cmake ninja
 	$(PY) -m pip install -q --no-build-isolation '.[test]'
+
+BENCH_PACKAGES := pydantic msgspec beartype typeguard fastjsonschema orjson annotated-types
+
+bench: install
+	$(PY) -m pip install -q $(BENCH_PACKAGES)
+	$(PY) bench/run.py
+
+bench-json: install
+	$(PY) -m pip install -q $(BENCH_PACKAGES)
+	$(PY) bench/run.py --json build/bench.json
 
 clean:
 	rm -rf build $(VENV)

@@ -1,0 +1,469 @@
+// The recursive-descent parser shared by both sinks. It checks the grammar,
+// decodes strings and numbers, and hands finished scalars and container
+// boundaries to the sink, which keeps the values on a stack of its own:
+//   bool null(), boolean(bool), integer(std::int64_t), big_integer(text), real(double)
+//   std::size_t string(bytes, ascii, check_utf8, in_scratch)
+//       -> utf8_ok, the offset of the first ill-formed byte, or string_sink_failed
+//   std::size_t mark()                       the stack height
+//   bool end_array(mark), end_object(mark)   fold everything above mark
+// A false (or string_sink_failed) answer means the interpreter's error is set.
+// Internal to the reader.
+#pragma once
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "json/reader.hpp"
+#include "json/utf8.hpp"
+
+namespace quillmar::ext::json_detail {
+
+inline constexpr std::size_t string_sink_failed = static_cast<std::size_t>(-2);
+// Integer parts longer than this (the sign counted) are refused before any
+// further byte is read.
+inline constexpr std::size_t MAX_INTEGER_PART_BYTES = 4300;
+
+// Bytes that end a run of plain string content: the quote, the backslash and
+// the control characters.
+struct StringStops {
+  bool table[256];
+  constexpr StringStops() : table{} {
+    for (int c = 0; c < 0x20; ++c) table[c] = true;
+    table[static_cast<unsigned char>('"')] = true;
+    table[static_cast<unsigned char>('\\')] = true;
+  }
+};
+inline constexpr StringStops string_stops{};
+
+inline bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
+inline bool is_whitespace(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+inline int hex_value(unsigned char c) {
+  if (is_digit(c)) return c - '0';
+  unsigned char lower = c | 0x20;
+  if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
+  return -1;
+}
+
+template <class Sink>
+class Parser {
+ public:
+  Parser(std::string_view input, bool known_utf8, Sink& sink)
+      : begin_(reinterpret_cast<const unsigned char*>(input.data())),
+        p_(begin_),
+        end_(begin_ + input.size()),
+        known_utf8_(known_utf8),
+        sink_(sink) {}
+
+  // True when the sink holds exactly the document's value. On false, either
+  // sink_failed() (the interpreter's error is set) or error() says why.
+  bool parse_document() {
+    skip_whitespace();
+    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+    if (!parse_value(0)) return false;
+    skip_whitespace();
+    if (p_ != end_) return fail(JsonErrorKind::TrailingCharacters, p_);
+    return true;
+  }
+
+  bool sink_failed() const { return sink_failed_; }
+  JsonSyntaxError error() const { return error_; }
+
+ private:
+  bool fail(JsonErrorKind kind, const unsigned char* at) { return fail_at(kind, static_cast<std::size_t>(at - begin_)); }
+  bool fail_at(JsonErrorKind kind, std::size_t position) {
+    error_ = {kind, position};
+    return false;
+  }
+  bool fail_at_end(JsonErrorKind kind) { return fail(kind, end_); }
+  bool sink(bool ok) {
+    if (!ok) sink_failed_ = true;
+    return ok;
+  }
+
+  void skip_whitespace() {
+    while (p_ != end_ && *p_ <= ' ' && is_whitespace(*p_)) ++p_;
+  }
+
+  // p_ is at a byte that must start a value at this level.
+  bool parse_value(unsigned level) {
+    if (level > JSON_RECURSION_LIMIT) return fail(JsonErrorKind::RecursionLimitExceeded, p_);
+    switch (*p_) {
+      case '"':
+        ++p_;
+        return parse_string();
+      case '[':
+        return parse_array(level);
+      case '{':
+        return parse_object(level);
+      case 'n':
+        return parse_word("ull") && sink(sink_.null());
+      case 't':
+        return parse_word("rue") && sink(sink_.boolean(true));
+      case 'f':
+        return parse_word("alse") && sink(sink_.boolean(false));
+      case '-':
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        return parse_number();
+      default:
+        return fail(JsonErrorKind::ExpectedValue, p_);
+    }
+  }
+
+  bool parse_word(const char* rest) {
+    ++p_;
+    for (; *rest; ++rest, ++p_) {
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+      if (*p_ != static_cast<unsigned char>(*rest)) return fail(JsonErrorKind::ExpectedIdent, p_);
+    }
+    return true;
+  }
+
+  bool parse_array(unsigned level) {
+    ++p_;
+    std::size_t mark = sink_.mark();
+    skip_whitespace();
+    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingList);
+    if (*p_ == ']') {
+      ++p_;
+      return sink(sink_.end_array(mark));
+    }
+    for (;;) {
+      if (!parse_value(level + 1)) return false;
+      skip_whitespace();
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingList);
+      if (*p_ == ',') {
+        ++p_;
+        skip_whitespace();
+        if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+        if (*p_ == ']') return fail(JsonErrorKind::TrailingComma, p_);
+        continue;
+      }
+      if (*p_ == ']') {
+        ++p_;
+        return sink(sink_.end_array(mark));
+      }
+      return fail(JsonErrorKind::ExpectedListCommaOrEnd, p_);
+    }
+  }
+
+  bool parse_object(unsigned level) {
+    ++p_;
+    std::size_t mark = sink_.mark();
+    skip_whitespace();
+    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
+    if (*p_ == '}') {
+      ++p_;
+      return sink(sink_.end_object(mark));
+    }
+    if (*p_ != '"') return fail(JsonErrorKind::KeyMustBeAString, p_);
+    for (;;) {
+      ++p_;  // the key's opening quote
+      if (!parse_string()) return false;
+      skip_whitespace();
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
+      if (*p_ != ':') return fail(JsonErrorKind::ExpectedColon, p_);
+      ++p_;
+      skip_whitespace();
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+      if (!parse_value(level + 1)) return false;
+      skip_whitespace();
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
+      if (*p_ == ',') {
+        ++p_;
+        skip_whitespace();
+        if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+        if (*p_ == '}') return fail(JsonErrorKind::TrailingComma, p_);
+        if (*p_ != '"') return fail(JsonErrorKind::KeyMustBeAString, p_);
+        continue;
+      }
+      if (*p_ == '}') {
+        ++p_;
+        return sink(sink_.end_object(mark));
+      }
+      return fail(JsonErrorKind::ExpectedObjectCommaOrEnd, p_);
+    }
+  }
+
+  // p_ is just past the opening quote.
+  bool parse_string() {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    const unsigned char* content = p_;
+    const unsigned char* segment = p_;
+    bool escaped = false;
+    unsigned high_bits = 0;
+    for (;;) {
+      // Eight bytes at a time while none of them stops the run.
+      while (end_ - p_ >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p_, 8);
+        std::uint64_t quote = word ^ (ones * '"');
+        std::uint64_t backslash = word ^ (ones * '\\');
+        std::uint64_t stops = ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) | ((word - ones * 0x20) & ~word);
+        if (stops & highs) break;
+        high_bits |= (word & highs) != 0;
+        p_ += 8;
+      }
+      while (p_ != end_ && !string_stops.table[*p_]) {
+        high_bits |= *p_ >> 7;
+        ++p_;
+      }
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingString);
+      unsigned char c = *p_;
+      if (c == '"') break;
+      if (c < 0x20) return fail(JsonErrorKind::ControlCharacterWhileParsingString, p_);
+      if (!escaped) {
+        scratch_.clear();
+        escaped = true;
+      }
+      scratch_.append(reinterpret_cast<const char*>(segment), static_cast<std::size_t>(p_ - segment));
+      if (!parse_escape(high_bits)) return false;
+      segment = p_;
+    }
+    std::string_view bytes;
+    if (escaped) {
+      scratch_.append(reinterpret_cast<const char*>(segment), static_cast<std::size_t>(p_ - segment));
+      bytes = scratch_;
+    } else {
+      bytes = {reinterpret_cast<const char*>(content), static_cast<std::size_t>(p_ - content)};
+    }
+    ++p_;  // the closing quote
+    bool ascii = high_bits == 0;
+    std::size_t outcome = sink_.string(bytes, ascii, !ascii && !known_utf8_, escaped);
+    if (outcome == utf8_ok) return true;
+    if (outcome == string_sink_failed) return sink(false);
+    return fail_at(JsonErrorKind::InvalidUnicodeCodePoint, static_cast<std::size_t>(content - begin_) + outcome + 1);
+  }
+
+  // p_ is at the backslash; appends the decoded bytes to scratch_.
+  bool parse_escape(unsigned& high_bits) {
+    ++p_;
+    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingString);
+    char decoded;
+    switch (*p_) {
+      case '"':
+        decoded = '"';
+        break;
+      case '\\':
+        decoded = '\\';
+        break;
+      case '/':
+        decoded = '/';
+        break;
+      case 'b':
+        decoded = '\b';
+        break;
+      case 'f':
+        decoded = '\f';
+        break;
+      case 'n':
+        decoded = '\n';
+        break;
+      case 'r':
+        decoded = '\r';
+        break;
+      case 't':
+        decoded = '\t';
+        break;
+      case 'u':
+        return parse_unicode_escape(high_bits);
+      default:
+        return fail(JsonErrorKind::InvalidEscape, p_);
+    }
+    scratch_.push_back(decoded);
+    ++p_;
+    return true;
+  }
+
+  // p_ is just past a 'u'; reads four hex digits.
+  bool read_hex4(unsigned& value) {
+    if (end_ - p_ < 4) return fail_at_end(JsonErrorKind::EofWhileParsingString);
+    value = 0;
+    for (int i = 0; i < 4; ++i, ++p_) {
+      int digit = hex_value(*p_);
+      if (digit < 0) return fail(JsonErrorKind::InvalidEscape, p_);
+      value = (value << 4) | static_cast<unsigned>(digit);
+    }
+    return true;
+  }
+
+  // p_ is at the 'u'.
+  bool parse_unicode_escape(unsigned& high_bits) {
+    ++p_;
+    unsigned code;
+    if (!read_hex4(code)) return false;
+    if (code >= 0xDC00 && code <= 0xDFFF) return fail(JsonErrorKind::LoneLeadingSurrogateInHexEscape, p_ - 1);
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      // A high surrogate stands only as the first half of a pair.
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingString);
+      if (*p_ != '\\') return fail(JsonErrorKind::UnexpectedEndOfHexEscape, p_);
+      ++p_;
+      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingString);
+      if (*p_ != 'u') return fail(JsonErrorKind::UnexpectedEndOfHexEscape, p_);
+      ++p_;
+      unsigned low;
+      if (!read_hex4(low)) return false;
+      if (low < 0xDC00 || low > 0xDFFF) return fail(JsonErrorKind::LoneLeadingSurrogateInHexEscape, p_ - 1);
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    }
+    append_utf8(code);
+    if (code >= 0x80) high_bits = 1;
+    return true;
+  }
+
+  void append_utf8(unsigned code) {
+    char out[4];
+    std::size_t size;
+    if (code < 0x80) {
+      out[0] = static_cast<char>(code);
+      size = 1;
+    } else if (code < 0x800) {
+      out[0] = static_cast<char>(0xC0 | (code >> 6));
+      out[1] = static_cast<char>(0x80 | (code & 0x3F));
+      size = 2;
+    } else if (code < 0x10000) {
+      out[0] = static_cast<char>(0xE0 | (code >> 12));
+      out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out[2] = static_cast<char>(0x80 | (code & 0x3F));
+      size = 3;
+    } else {
+      out[0] = static_cast<char>(0xF0 | (code >> 18));
+      out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out[3] = static_cast<char>(0x80 | (code & 0x3F));
+      size = 4;
+    }
+    scratch_.append(out, size);
+  }
+
+  void skip_digits() {
+    while (p_ != end_ && is_digit(*p_)) ++p_;
+  }
+
+  // After '.', 'e', 'E' or an exponent sign a digit must follow.
+  bool require_digit() {
+    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+    if (!is_digit(*p_)) return fail(JsonErrorKind::InvalidNumber, p_);
+    return true;
+  }
+
+  // p_ is at '-' or a digit.
+  bool parse_number() {
+    const unsigned char* start = p_;
+    bool negative = *p_ == '-';
+    if (negative) {
+      ++p_;
+      if (!require_digit()) return false;
+    }
+    const unsigned char* digits = p_;
+    if (*p_ == '0') {
+      ++p_;
+      if (p_ != end_ && is_digit(*p_)) return fail(JsonErrorKind::InvalidNumber, p_);
+    } else {
+      std::size_t room = static_cast<std::size_t>(end_ - start);
+      const unsigned char* limit = room > MAX_INTEGER_PART_BYTES ? start + MAX_INTEGER_PART_BYTES : end_;
+      while (p_ != limit && is_digit(*p_)) ++p_;
+      if (p_ == start + MAX_INTEGER_PART_BYTES && p_ != end_ && is_digit(*p_)) {
+        return fail_at(JsonErrorKind::NumberOutOfRange,
+                       static_cast<std::size_t>(start - begin_) + MAX_INTEGER_PART_BYTES + 1);
+      }
+    }
+    const unsigned char* digits_end = p_;
+    const unsigned char* fraction = nullptr;
+    bool is_float = false;
+    if (p_ != end_ && *p_ == '.') {
+      is_float = true;
+      ++p_;
+      if (!require_digit()) return false;
+      fraction = p_;
+      skip_digits();
+    }
+    const unsigned char* fraction_end = p_;
+    Exponent exponent;
+    if (p_ != end_ && (*p_ | 0x20) == 'e') {
+      is_float = true;
+      ++p_;
+      if (p_ != end_ && (*p_ == '+' || *p_ == '-')) exponent.negative = *p_++ == '-';
+      if (!require_digit()) return false;
+      exponent.digits = p_;
+      skip_digits();
+    }
+    if (is_float) return parse_float(start, digits, digits_end, fraction, fraction_end, exponent);
+
+    std::size_t count = static_cast<std::size_t>(digits_end - digits);
+    if (count <= 19) {
+      // Nineteen digits always fit an unsigned 64-bit accumulator.
+      std::uint64_t magnitude = 0;
+      for (const unsigned char* d = digits; d != digits_end; ++d) magnitude = magnitude * 10 + (*d - '0');
+      if (!negative && magnitude <= static_cast<std::uint64_t>(INT64_MAX)) {
+        return sink(sink_.integer(static_cast<std::int64_t>(magnitude)));
+      }
+      if (negative && magnitude <= static_cast<std::uint64_t>(INT64_MAX) + 1) {
+        return sink(sink_.integer(static_cast<std::int64_t>(0 - magnitude)));
+      }
+    }
+    return sink(sink_.big_integer({reinterpret_cast<const char*>(start), static_cast<std::size_t>(digits_end - start)}));
+  }
+
+  struct Exponent {
+    const unsigned char* digits = nullptr;  // nullptr when there is no exponent
+    bool negative = false;
+  };
+
+  bool parse_float(const unsigned char* start, const unsigned char* digits, const unsigned char* digits_end,
+                   const unsigned char* fraction, const unsigned char* fraction_end, Exponent exponent) {
+    double value = 0;
+    std::errc ec =
+        std::from_chars(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p_), value).ec;
+    if (ec == std::errc::result_out_of_range) {
+      // from_chars leaves the value alone when it overflows or underflows; the
+      // decimal exponent of the leading significant digit tells which.
+      std::int64_t scale = 0;
+      const unsigned char* d = digits;
+      while (d != digits_end && *d == '0') ++d;
+      if (d != digits_end) {
+        scale = digits_end - d;
+      } else if (fraction) {
+        const unsigned char* f = fraction;
+        while (f != fraction_end && *f == '0') ++f;
+        scale = -(f - fraction);
+      }
+      if (exponent.digits) {
+        std::int64_t power = 0;
+        for (const unsigned char* e = exponent.digits; e != p_; ++e) {
+          if (power < 1'000'000'000) power = power * 10 + (*e - '0');  // saturates; only the sign of scale matters
+        }
+        scale += exponent.negative ? -power : power;
+      }
+      bool negative = *start == '-';
+      double magnitude = scale > 0 ? __builtin_huge_val() : 0.0;
+      value = negative ? -magnitude : magnitude;
+    }
+    return sink(sink_.real(value));
+  }
+
+  const unsigned char* const begin_;
+  const unsigned char* p_;
+  const unsigned char* const end_;
+  const bool known_utf8_;
+  Sink& sink_;
+  bool sink_failed_ = false;
+  JsonSyntaxError error_{JsonErrorKind::ExpectedValue, 0};
+  std::string scratch_;
+};
+
+}  // namespace quillmar::ext::json_detail

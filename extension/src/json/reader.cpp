@@ -1,0 +1,356 @@
+#include "json/reader.hpp"
+
+#include <fmt/format.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "errors/report.hpp"
+#include "json/parser.hpp"
+#include "json/string_cache.hpp"
+#include "json/utf8.hpp"
+
+namespace quillmar::ext {
+
+using json_detail::string_sink_failed;
+using json_detail::utf8_invalid_offset;
+using json_detail::utf8_ok;
+
+std::string_view json_error_text(JsonErrorKind kind) {
+  switch (kind) {
+    case JsonErrorKind::EofWhileParsingList:
+      return "EOF while parsing a list";
+    case JsonErrorKind::EofWhileParsingObject:
+      return "EOF while parsing an object";
+    case JsonErrorKind::EofWhileParsingString:
+      return "EOF while parsing a string";
+    case JsonErrorKind::EofWhileParsingValue:
+      return "EOF while parsing a value";
+    case JsonErrorKind::ExpectedColon:
+      return "expected `:`";
+    case JsonErrorKind::ExpectedListCommaOrEnd:
+      return "expected `,` or `]`";
+    case JsonErrorKind::ExpectedObjectCommaOrEnd:
+      return "expected `,` or `}`";
+    case JsonErrorKind::ExpectedIdent:
+      return "expected ident";
+    case JsonErrorKind::ExpectedValue:
+      return "expected value";
+    case JsonErrorKind::InvalidEscape:
+      return "invalid escape";
+    case JsonErrorKind::InvalidNumber:
+      return "invalid number";
+    case JsonErrorKind::NumberOutOfRange:
+      return "number out of range";
+    case JsonErrorKind::InvalidUnicodeCodePoint:
+      return "invalid unicode code point";
+    case JsonErrorKind::ControlCharacterWhileParsingString:
+      return "control character (\\u0000-\\u001F) found while parsing a string";
+    case JsonErrorKind::KeyMustBeAString:
+      return "key must be a string";
+    case JsonErrorKind::LoneLeadingSurrogateInHexEscape:
+      return "lone leading surrogate in hex escape";
+    case JsonErrorKind::TrailingComma:
+      return "trailing comma";
+    case JsonErrorKind::TrailingCharacters:
+      return "trailing characters";
+    case JsonErrorKind::UnexpectedEndOfHexEscape:
+      return "unexpected end of hex escape";
+    case JsonErrorKind::RecursionLimitExceeded:
+      return "recursion limit exceeded";
+  }
+  return "invalid JSON";
+}
+
+JsonLinePosition json_line_position(std::string_view input, std::size_t position) {
+  std::size_t n = input.size();
+  std::size_t scanned = position < n ? position + 1 : n;
+  std::size_t lines = 1;
+  std::size_t line_start = 0;
+  const char* base = input.data();
+  const char* at = base;
+  const char* stop = base + scanned;
+  while (at != stop) {
+    const void* found = std::memchr(at, '\n', static_cast<std::size_t>(stop - at));
+    if (!found) break;
+    at = static_cast<const char*>(found) + 1;
+    ++lines;
+    line_start = static_cast<std::size_t>(at - base);
+  }
+  std::size_t column = position < n ? position + 1 - line_start : (n >= line_start ? n - line_start : 0);
+  return {lines, column};
+}
+
+std::string json_error_message(std::string_view input, JsonSyntaxError error) {
+  JsonLinePosition at = json_line_position(input, error.position);
+  return fmt::format("{} at line {} column {}", json_error_text(error.kind), at.line, at.column);
+}
+
+JsonInput json_input_bytes(PyObject* data) {
+  if (PyUnicode_Check(data)) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(data, &size);
+    if (!text) {
+      PyErr_Clear();
+      return {JsonInput::Status::Undecodable, {}, false};
+    }
+    return {JsonInput::Status::Ready, {text, static_cast<std::size_t>(size)}, true};
+  }
+  if (PyBytes_Check(data)) {
+    return {JsonInput::Status::Ready,
+            {PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))},
+            false};
+  }
+  return {JsonInput::Status::NotJsonInput, {}, false};
+}
+
+namespace {
+
+// Builds Python objects as the parser goes. Every object on the stack is a
+// strong reference; whatever is left when parsing stops early is released
+// with the sink.
+class PythonSink {
+ public:
+  PythonSink() { stack_.reserve(64); }
+  PythonSink(const PythonSink&) = delete;
+  PythonSink& operator=(const PythonSink&) = delete;
+  ~PythonSink() {
+    for (PyObject* object : stack_) Py_DECREF(object);
+  }
+
+  std::size_t mark() const { return stack_.size(); }
+
+  bool null() { return push(Py_NewRef(Py_None)); }
+  bool boolean(bool value) { return push(Py_NewRef(value ? Py_True : Py_False)); }
+  bool integer(std::int64_t value) { return push(PyLong_FromLongLong(value)); }
+  bool real(double value) { return push(PyFloat_FromDouble(value)); }
+  bool big_integer(std::string_view text) {
+    make_room();
+    Result<PyRef> made = int_from_decimal(text);
+    if (!made) {
+      std::move(made.error()).raise();
+      return false;
+    }
+    return push(made->release());
+  }
+
+  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool /*in_scratch*/) {
+    make_room();
+    PyObject* text = bytes.size() >= json_detail::STRING_CACHE_MIN_BYTES &&
+                             bytes.size() <= json_detail::STRING_CACHE_MAX_BYTES
+                         ? json_detail::cached_json_string(bytes, ascii)
+                         : json_detail::new_json_string(bytes, ascii);
+    if (text) {
+      stack_.push_back(text);
+      return utf8_ok;
+    }
+    // The interpreter's decoder and ours refuse the same bytes; ours says where.
+    if (check_utf8 && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+      PyObject* raised = PyErr_GetRaisedException();
+      std::size_t bad = utf8_invalid_offset(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+      if (bad != utf8_ok) {
+        Py_DECREF(raised);
+        return bad;
+      }
+      PyErr_SetRaisedException(raised);
+    }
+    return string_sink_failed;
+  }
+
+  bool end_array(std::size_t mark) {
+    make_room();
+    std::size_t count = stack_.size() - mark;
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
+    if (!list) return false;
+    for (std::size_t i = 0; i < count; ++i) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), stack_[mark + i]);
+    stack_.resize(mark);
+    stack_.push_back(list);
+    return true;
+  }
+
+  bool end_object(std::size_t mark) {
+    make_room();
+    PyObject* dict = PyDict_New();
+    if (!dict) return false;
+    // A repeated key keeps its first place and takes the later value.
+    for (std::size_t i = mark; i < stack_.size(); i += 2) {
+      if (PyDict_SetItem(dict, stack_[i], stack_[i + 1]) < 0) {
+        Py_DECREF(dict);
+        return false;
+      }
+    }
+    for (std::size_t i = mark; i < stack_.size(); ++i) Py_DECREF(stack_[i]);
+    stack_.resize(mark);
+    stack_.push_back(dict);
+    return true;
+  }
+
+  PyRef take_root() {
+    PyObject* root = stack_.back();
+    stack_.pop_back();
+    return PyRef::steal(root);
+  }
+
+ private:
+  // Growth happens before an object is made, so pushing it cannot throw and
+  // leak it.
+  void make_room() {
+    if (stack_.size() == stack_.capacity()) stack_.reserve(stack_.capacity() * 2 + 16);
+  }
+  bool push(PyObject* object) {
+    if (!object) return false;
+    if (stack_.size() == stack_.capacity()) {
+      try {
+        make_room();
+      } catch (...) {
+        Py_DECREF(object);
+        throw;
+      }
+    }
+    stack_.push_back(object);
+    return true;
+  }
+
+  std::vector<PyObject*> stack_;
+};
+
+std::unexpected<Error> json_invalid(std::string_view message) {
+  PyRef exception = json_invalid_error(message);
+  if (!exception) return fetched();
+  return fail_with(Error::from_exception(std::move(exception)));
+}
+
+std::unexpected<Error> no_memory() {
+  PyErr_NoMemory();
+  return fetched();
+}
+
+}  // namespace
+
+// Builds the JsonValue tree: values wait on a stack until their container
+// closes, then move as one contiguous block into the arena.
+class TreeSink {
+ public:
+  TreeSink() { stack_.reserve(64); }
+
+  std::size_t mark() const { return stack_.size(); }
+
+  bool null() { return push(JsonValue::null()); }
+  bool boolean(bool value) { return push(JsonValue::boolean(value)); }
+  bool integer(std::int64_t value) { return push(JsonValue::integer(value)); }
+  bool real(double value) { return push(JsonValue::real(value)); }
+  bool big_integer(std::string_view text) { return push(JsonValue::big_int(text)); }
+
+  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool in_scratch) {
+    if (check_utf8) {
+      std::size_t bad = utf8_invalid_offset(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+      if (bad != utf8_ok) return bad;
+    }
+    if (in_scratch && !bytes.empty()) {
+      char* owned = static_cast<char*>(document_.arena_.allocate(bytes.size(), 1));
+      std::memcpy(owned, bytes.data(), bytes.size());
+      bytes = {owned, bytes.size()};
+    }
+    push(JsonValue::string(bytes, ascii));
+    return utf8_ok;
+  }
+
+  bool end_array(std::size_t mark) {
+    std::size_t count = stack_.size() - mark;
+    JsonValue* items = place(mark, count);
+    stack_.resize(mark);
+    return push(JsonValue::array(items, count));
+  }
+
+  bool end_object(std::size_t mark) {
+    std::size_t count = (stack_.size() - mark) / 2;
+    // The stack holds key, value, key, value: the layout of JsonMember.
+    const JsonMember* members = reinterpret_cast<const JsonMember*>(place(mark, count * 2));
+    stack_.resize(mark);
+    return push(JsonValue::object(members, count));
+  }
+
+  ParsedDocument finish(PyRef owner) {
+    JsonValue* root = place(0, 1);
+    document_.root_ = root;
+    document_.source_ = std::move(owner);
+    return std::move(document_);
+  }
+
+ private:
+  bool push(JsonValue value) {
+    stack_.push_back(value);
+    return true;
+  }
+  JsonValue* place(std::size_t from, std::size_t count) {
+    if (count == 0) return nullptr;
+    auto* block = static_cast<JsonValue*>(document_.arena_.allocate(count * sizeof(JsonValue), alignof(JsonMember)));
+    std::memcpy(static_cast<void*>(block), stack_.data() + from, count * sizeof(JsonValue));
+    return block;
+  }
+
+  std::vector<JsonValue> stack_;
+  ParsedDocument document_;
+};
+
+JsonParse<PyRef> parse_bytes_to_python(std::string_view bytes, bool known_utf8) {
+  using Parsed = std::expected<PyRef, JsonSyntaxError>;
+  try {
+    PythonSink sink;
+    json_detail::Parser<PythonSink> parser(bytes, known_utf8, sink);
+    if (parser.parse_document()) return Parsed(sink.take_root());
+    if (parser.sink_failed()) return fetched();
+    return Parsed(std::unexpected(parser.error()));
+  } catch (const std::bad_alloc&) {
+    return no_memory();
+  }
+}
+
+JsonParse<ParsedDocument> parse_bytes_to_tree(std::string_view bytes, bool known_utf8, PyRef owner) {
+  using Parsed = std::expected<ParsedDocument, JsonSyntaxError>;
+  try {
+    TreeSink sink;
+    json_detail::Parser<TreeSink> parser(bytes, known_utf8, sink);
+    if (parser.parse_document()) return Parsed(sink.finish(std::move(owner)));
+    if (parser.sink_failed()) return fetched();
+    return Parsed(std::unexpected(parser.error()));
+  } catch (const std::bad_alloc&) {
+    return no_memory();
+  }
+}
+
+Result<PyRef> parse_json_to_python(PyObject* data) {
+  try {
+    JsonInput input = json_input_bytes(data);
+    switch (input.status) {
+      case JsonInput::Status::NotJsonInput:
+        return fail(PyExc_TypeError, "JSON input must be a str or bytes object");
+      case JsonInput::Status::Undecodable:
+        return json_invalid("input string is not valid UTF-8 (contains a lone surrogate)");
+      case JsonInput::Status::Ready:
+        break;
+    }
+    JsonParse<PyRef> parsed = parse_bytes_to_python(input.bytes, input.known_utf8);
+    if (!parsed) return fail_with(std::move(parsed.error()));
+    if (!*parsed) return json_invalid(json_error_message(input.bytes, parsed->error()));
+    return std::move(**parsed);
+  } catch (const std::bad_alloc&) {
+    return no_memory();
+  }
+}
+
+Result<std::optional<ParsedDocument>> parse_json_tree(PyObject* data) {
+  try {
+    JsonInput input = json_input_bytes(data);
+    if (input.status != JsonInput::Status::Ready) return std::optional<ParsedDocument>();
+    JsonParse<ParsedDocument> parsed = parse_bytes_to_tree(input.bytes, input.known_utf8, PyRef::borrow(data));
+    if (!parsed) return fail_with(std::move(parsed.error()));
+    if (!*parsed) return std::optional<ParsedDocument>();
+    return std::optional<ParsedDocument>(std::move(**parsed));
+  } catch (const std::bad_alloc&) {
+    return no_memory();
+  }
+}
+
+}  // namespace quillmar::ext

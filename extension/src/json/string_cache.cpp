@@ -1,0 +1,122 @@
+#include "json/string_cache.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+namespace quillmar::ext::json_detail {
+namespace {
+
+constexpr std::size_t slot_count = 16384;
+constexpr std::size_t probe_length = 5;  // slots looked at after the home slot
+
+struct Slot {
+  std::uint64_t hash;
+  PyObject* text;  // strong reference, or nullptr when empty
+};
+
+struct Cache {
+  PyMutex mutex{};
+  std::array<Slot, slot_count> slots{};
+};
+
+Cache& cache() {
+  // Never destroyed: its str objects may outlive any orderly shutdown.
+  static Cache* instance = new Cache();
+  return *instance;
+}
+
+std::uint64_t make_seed() {
+  std::uint64_t seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  seed ^= reinterpret_cast<std::uintptr_t>(&seed);
+  try {
+    std::random_device device;
+    seed ^= (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  } catch (...) {
+    // No entropy source: the clock and address above still vary per process.
+  }
+  return seed;
+}
+
+std::uint64_t hash_bytes(std::string_view bytes) {
+  static const std::uint64_t seed = make_seed();
+  std::uint64_t h = seed ^ (bytes.size() * 0x9E3779B97F4A7C15ULL);
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    std::uint64_t word = 0;
+    std::size_t take = std::min<std::size_t>(left, 8);
+    std::memcpy(&word, p, take);
+    h = (h ^ word) * 0xBF58476D1CE4E5B9ULL;
+    h ^= h >> 31;
+    p += take;
+    left -= take;
+  }
+  h *= 0x94D049BB133111EBULL;
+  return h ^ (h >> 29);
+}
+
+bool same_text(PyObject* text, std::string_view bytes, bool ascii) {
+  if (PyUnicode_IS_ASCII(text)) {
+    return ascii && static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)) == bytes.size() &&
+           std::memcmp(PyUnicode_DATA(text), bytes.data(), bytes.size()) == 0;
+  }
+  if (ascii) return false;
+  // Stored non-ASCII entries had their UTF-8 form made when inserted, so this
+  // only reads it.
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  if (!utf8) {
+    PyErr_Clear();
+    return false;
+  }
+  return static_cast<std::size_t>(size) == bytes.size() && std::memcmp(utf8, bytes.data(), bytes.size()) == 0;
+}
+
+}  // namespace
+
+PyObject* cached_json_string(std::string_view bytes, bool ascii) {
+  std::uint64_t hash = hash_bytes(bytes);
+  std::size_t home = hash & (slot_count - 1);
+  std::size_t last = std::min(home + probe_length, slot_count - 1);
+  Cache& shared = cache();
+
+  PyMutex_Lock(&shared.mutex);
+  std::size_t empty = slot_count;
+  for (std::size_t i = home; i <= last; ++i) {
+    Slot& slot = shared.slots[i];
+    if (!slot.text) {
+      if (empty == slot_count) empty = i;
+      continue;
+    }
+    if (slot.hash == hash && same_text(slot.text, bytes, ascii)) {
+      PyObject* hit = Py_NewRef(slot.text);
+      PyMutex_Unlock(&shared.mutex);
+      return hit;
+    }
+  }
+  // Making a str runs no Python code, so it cannot re-enter the cache.
+  PyObject* made = new_json_string(bytes, ascii);
+  if (!made) {
+    PyMutex_Unlock(&shared.mutex);
+    return nullptr;
+  }
+  if (!ascii && !PyUnicode_AsUTF8AndSize(made, nullptr)) {
+    // Not worth failing the parse over: hand it out uncached.
+    PyErr_Clear();
+    PyMutex_Unlock(&shared.mutex);
+    return made;
+  }
+  Slot& target = shared.slots[empty != slot_count ? empty : home];
+  PyObject* evicted = target.text;
+  target.hash = hash;
+  target.text = Py_NewRef(made);
+  PyMutex_Unlock(&shared.mutex);
+  Py_XDECREF(evicted);
+  return made;
+}
+
+}  // namespace quillmar::ext::json_detail
