@@ -42,10 +42,18 @@ Result<bool> has_attr(PyObject* object, const char* name) {
   return found == 1;
 }
 
+// One positional argument, passed as itself: a tuple argument must not be
+// spread into several (PyObject_CallMethod's "O" format would do that).
+Result<PyRef> call_method(PyObject* module, const char* name, PyObject* argument) {
+  PyRef method_name = PyRef::steal(PyUnicode_FromString(name));
+  if (!method_name) return fetched();
+  return checked(PyObject_CallMethodOneArg(module, method_name.get(), argument));
+}
+
 Result<bool> call_is_dataclass(PyObject* cls) {
   auto dataclasses = checked(PyImport_ImportModule("dataclasses"));
   if (!dataclasses) return fail_with(std::move(dataclasses.error()));
-  auto result = checked(PyObject_CallMethod(dataclasses->get(), "is_dataclass", "O", cls));
+  auto result = call_method(dataclasses->get(), "is_dataclass", cls);
   if (!result) return fail_with(std::move(result.error()));
   int truth = PyObject_IsTrue(result->get());
   if (truth < 0) return fetched();
@@ -86,10 +94,6 @@ Result<Node> compile_class(PyObject* cls, const TypingCache& cache, ConstantPool
   return Node::instance(builder.intern_constant(cls));
 }
 
-Result<PyRef> typing_call(PyObject* typing, const char* function, PyObject* argument) {
-  return checked(PyObject_CallMethod(typing, function, "O", argument));
-}
-
 Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingCache& cache,
                            ConstantPoolBuilder& builder, std::vector<Node>& definitions) {
   auto annotated = has_attr(annotation, "__metadata__");
@@ -105,10 +109,10 @@ Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingC
     return compile_annotated(origin->get(), metadata->get(), builder, definitions);
   }
 
-  auto origin = typing_call(typing, "get_origin", annotation);
+  auto origin = call_method(typing, "get_origin", annotation);
   if (!origin) return fail_with(std::move(origin.error()));
   if (origin->get() != Py_None) {
-    auto args = typing_call(typing, "get_args", annotation);
+    auto args = call_method(typing, "get_args", annotation);
     if (!args) return fail_with(std::move(args.error()));
     if (!PyTuple_Check(args->get())) return fail(PyExc_TypeError, not_an_instance_message(args->get(), "tuple"));
     return compile_generic_alias(annotation, origin->get(), args->get(), builder, definitions);

@@ -7,7 +7,7 @@ namespace {
 
 // Owned references taken while loading; released unless the load completes.
 struct Loader {
-  PyRef held[24];
+  PyRef held[12];  // one per member
   int count = 0;
 
   PyObject* keep(PyRef object) {
@@ -36,12 +36,17 @@ PyObject* read_optional(Loader& loader, PyObject* module, const char* name) {
 Result<TypingCache> load_typing_cache() {
   Loader loader;
   TypingCache cache{};
-#define QM_TRY(var, expr)                                  \
-  auto var##_result = (expr);                              \
+// The members are kept for the process; the modules read from are released.
+#define QM_TRY(var, expr)                                               \
+  auto var##_result = (expr);                                           \
   if (!var##_result) return fail_with(std::move(var##_result.error())); \
   PyObject* var = loader.keep(std::move(*var##_result));
-  QM_TRY(typing, import("typing"));
-  QM_TRY(builtins, import("builtins"));
+#define QM_MODULE(var, name)                                            \
+  auto var##_result = import(name);                                     \
+  if (!var##_result) return fail_with(std::move(var##_result.error())); \
+  PyObject* var = var##_result->get();
+  QM_MODULE(typing, "typing");
+  QM_MODULE(builtins, "builtins");
   QM_TRY(any, read(typing, "Any"));
   cache.any = any;
   cache.never = read_optional(loader, typing, "Never");
@@ -51,22 +56,23 @@ Result<TypingCache> load_typing_cache() {
   cache.union_ = union_;
   QM_TRY(optional, read(typing, "Optional"));
   cache.optional = optional;
-  QM_TRY(types, import("types"));
+  QM_MODULE(types, "types");
   QM_TRY(union_type, read(types, "UnionType"));
   cache.union_type = union_type;
   QM_TRY(literal, read(typing, "Literal"));
   cache.literal = literal;
   QM_TRY(object, read(builtins, "object"));
   cache.object = object;
-  QM_TRY(enum_module, import("enum"));
+  QM_MODULE(enum_module, "enum");
   QM_TRY(enum_, read(enum_module, "Enum"));
   cache.enum_ = enum_;
-  QM_TRY(abc, import("collections.abc"));
+  QM_MODULE(abc, "collections.abc");
   QM_TRY(callable, read(abc, "Callable"));
   cache.callable = callable;
   QM_TRY(ellipsis, read(builtins, "Ellipsis"));
   cache.ellipsis = ellipsis;
 #undef QM_TRY
+#undef QM_MODULE
   loader.commit();
   return cache;
 }

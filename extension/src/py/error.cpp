@@ -11,6 +11,8 @@ Error Error::fetch() {
 }
 
 Error Error::from_exception(PyRef exception) {
+  // An exception that could not be made leaves the reason pending.
+  if (!exception) return fetch();
   Error error;
   error.exception_ = std::move(exception);
   return error;
@@ -28,9 +30,10 @@ void Error::raise() && {
     PyErr_SetRaisedException(exception_.release());
     return;
   }
+  PyObject* type = type_ ? type_ : PyExc_SystemError;
   PyObject* text = PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size()));
   if (!text) return;
-  PyErr_SetObject(type_, text);
+  PyErr_SetObject(type, text);
   Py_DECREF(text);
 }
 

@@ -197,14 +197,19 @@ int validator_contains(PyObject* self, PyObject* value) {
   });
 }
 
+// The pool is left out, so equal validators (whose pools compare equal
+// item by item) always hash alike.
 Py_hash_t validator_hash(PyObject* self) {
-  const CompiledSchema& schema = schema_of(self);
-  core::SipHasher13 hasher;
-  core::hash_node(schema.root, hasher);
-  hasher.write_word(schema.definitions.size());
-  for (const SchemaNode& body : schema.definitions) core::hash_node(body, hasher);
-  auto hash = static_cast<Py_hash_t>(hasher.finish());
-  return hash == -1 ? -2 : hash;
+  return guarded([&]() -> Py_hash_t {
+    const CompiledSchema& schema = schema_of(self);
+    core::SipHasher13 hasher;
+    core::hash_node(schema.root, hasher);
+    hasher.write_word(schema.definitions.size());
+    for (const SchemaNode& body : schema.definitions) core::hash_node(body, hasher);
+    auto hash = static_cast<Py_hash_t>(hasher.finish());
+    // -1 is the interpreter's error signal.
+    return hash == -1 ? -2 : hash;
+  });
 }
 
 PyObject* validator_richcompare(PyObject* self, PyObject* other, int op) {

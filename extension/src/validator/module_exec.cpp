@@ -2,9 +2,11 @@
 // constant validators and the limits, each listed in __all__ as it is added.
 #include <Python.h>
 
+#include "build/compile.hpp"
 #include "compiled_schema.hpp"
 #include "exception/validation_error.hpp"
 #include "validator/module_functions.hpp"
+#include "validator/slots.hpp"
 #include "validator/validator_type.hpp"
 
 namespace quillmar::ext {
@@ -24,9 +26,7 @@ Result<void> add_attribute(PyObject* module, const char* name, PyRef value) {
     }
   }
   PyRef all_ref = PyRef::steal(all);
-  if (!PyList_Check(all)) {
-    return fail(PyExc_TypeError, "'__all__' of the module is not a list");
-  }
+  if (!PyList_Check(all)) return fail(PyExc_TypeError, not_an_instance_message(all, "list"));
   PyRef text = PyRef::steal(PyUnicode_FromString(name));
   if (!text || PyList_Append(all, text.get()) < 0) return fetched();
   if (PyObject_SetAttrString(module, name, value.get()) < 0) return fetched();
@@ -39,7 +39,7 @@ Result<void> add_checked(PyObject* module, const char* name, Result<PyRef> value
 }
 
 Result<void> fill_module(PyObject* module) {
-  if (!PyModule_Check(module)) return fail(PyExc_TypeError, "'object' is not an instance of 'module'");
+  if (!PyModule_Check(module)) return fail(PyExc_TypeError, not_an_instance_message(module, "module"));
   if (auto ok = add_checked(module, "ValidationError", validation_error_type()); !ok) return ok;
   auto type = validator_type();
   if (!type) return fail_with(std::move(type.error()));
@@ -71,15 +71,12 @@ Result<void> fill_module(PyObject* module) {
 }  // namespace
 
 int module_exec(PyObject* module) {
-  try {
+  return guarded([&]() -> int {
     auto ok = fill_module(module);
     if (ok) return 0;
     std::move(ok.error()).raise();
     return -1;
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-    return -1;
-  }
+  });
 }
 
 }  // namespace quillmar::ext

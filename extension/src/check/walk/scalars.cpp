@@ -55,6 +55,11 @@ int literal_outcome(PyObject* value, PyObject* literal) {
   return truth;
 }
 
+// After a failing position: the loop ends in the stopping modes, and in
+// every mode once the check holds a fatal exception (its items are dropped
+// anyway, and no more user code may run).
+bool stops_here(WalkContext ctx) { return ctx.stops_at_first_failure() || ctx.state->fatal_seen; }
+
 bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, Path& path, WalkContext ctx,
                ErrorList& errors) {
   const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
@@ -83,7 +88,7 @@ bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n
 #endif
     if (!walk_item(shape, static_cast<std::uint64_t>(i), item.get(), path, ctx, errors)) {
       all_ok = false;
-      if (ctx.stops_at_first_failure()) break;
+      if (stops_here(ctx)) break;
     }
   }
   return all_ok;
@@ -95,7 +100,7 @@ bool walk_tuple_items(const core::TupleShape& shape, PyObject* tuple, Py_ssize_t
   for (Py_ssize_t i = 0; i < n; ++i) {
     if (!walk_item(shape, static_cast<std::uint64_t>(i), PyTuple_GET_ITEM(tuple, i), path, ctx, errors)) {
       all_ok = false;
-      if (ctx.stops_at_first_failure()) break;
+      if (stops_here(ctx)) break;
     }
   }
   return all_ok;
@@ -141,7 +146,8 @@ bool walk_sequence(const SchemaNode& node, PyObject* value, Path& path, WalkCont
 
 bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   bool frozen = node.kind == NodeKind::FrozenSet;
-  if (frozen ? !PyFrozenSet_Check(value) : !PyAnySet_CheckExact(value) && !PySet_Check(value)) {
+  // A frozenset is no set and a set no frozenset, subclasses aside.
+  if (frozen ? !PyFrozenSet_Check(value) : !PySet_Check(value)) {
     push_error(frozen ? "frozen_set_type" : "set_type", frozen ? "frozenset" : "set", value, path, ctx, errors);
     return false;
   }
@@ -156,7 +162,7 @@ bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
     if (!walk(node.element(), item.get(), path, ctx, errors)) {
       all_ok = false;
-      if (ctx.stops_at_first_failure() || ctx.state->fatal_seen) break;
+      if (stops_here(ctx)) break;
     }
   }
   if (PyErr_Occurred()) {
