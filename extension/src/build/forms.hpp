@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <string>
 #include <vector>
 
 #include "constant_pool.hpp"
@@ -26,5 +27,9 @@ Result<SchemaNode> compile_object_class(PyObject* cls, ConstantPoolBuilder& buil
                                         std::vector<SchemaNode>& definitions);
 Result<SchemaNode> compile_annotated(PyObject* origin, PyObject* metadata, ConstantPoolBuilder& builder,
                                      std::vector<SchemaNode>& definitions);
+
+// The UTF-8 text of a str used as a record key or field name; a lone
+// surrogate is a ValueError.
+Result<std::string> record_key_text(PyObject* str);
 
 }  // namespace quillmar::ext
