@@ -1,11 +1,282 @@
 #include "check/walk/precompute.hpp"
 
+#include <bit>
+#include <limits>
+
 #include "compiled_schema.hpp"
 
 namespace quillmar::ext {
 
+using core::NodeKind;
+using core::SchemaNode;
+using core::SeqPattern;
+
+namespace {
+
+// A failed C API call while filling: MemoryError ends the fill, anything
+// else (a text that is not UTF-8) only leaves the entry out.
+Result<void> discard_unless_memory_error() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return fetched();
+  PyErr_Clear();
+  return {};
+}
+
+// The hash the interpreter gives a str with this text; nothing when no str
+// can have it (not UTF-8), since then no Python key can match it either.
+Result<std::optional<Py_hash_t>> python_text_hash(std::string_view text) {
+  PyRef str = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (!str) {
+    if (auto failed = discard_unless_memory_error(); !failed) return fail_with(std::move(failed.error()));
+    return std::optional<Py_hash_t>{};
+  }
+  return std::optional<Py_hash_t>{PyUnicode_Type.tp_hash(str.get())};
+}
+
+// The text hash of any str instance: the base slot reads the object's own
+// data, so a subclass's __hash__ never runs and the value is cached in it.
+Py_hash_t str_text_hash(PyObject* str) { return PyUnicode_Type.tp_hash(str); }
+
+struct Filler {
+  const ConstantPool& pool;
+  Precompute& out;
+
+  Result<void> node(const SchemaNode& n) {
+    switch (n.kind) {
+      case NodeKind::Anything:
+      case NodeKind::Any:
+      case NodeKind::Nothing:
+      case NodeKind::None:
+      case NodeKind::Bool:
+      case NodeKind::Int:
+      case NodeKind::Float:
+      case NodeKind::Str:
+      case NodeKind::Bytes:
+      case NodeKind::Literal:
+      case NodeKind::Instance:
+      case NodeKind::Ref:  // every definition is visited on its own
+      case NodeKind::Placeholder:
+        return {};
+      case NodeKind::Sequence:
+        return pattern(n.seq_pattern());
+      case NodeKind::Set:
+      case NodeKind::FrozenSet:
+      case NodeKind::Complement:
+        return node(n.children.front());
+      case NodeKind::Intersection:
+        return nodes(n.members());
+      case NodeKind::Object:
+        return object(n);
+      case NodeKind::Record:
+        return record(n);
+      case NodeKind::Union:
+        return union_of(n);
+      case NodeKind::Refined:
+        return refined(n);
+    }
+    return {};
+  }
+
+  Result<void> nodes(const std::vector<SchemaNode>& list) {
+    for (const SchemaNode& n : list) {
+      if (auto done = node(n); !done) return done;
+    }
+    return {};
+  }
+
+  Result<void> pattern(const SeqPattern& p) {
+    switch (p.kind) {
+      case core::PatternKind::Empty:
+        return {};
+      case core::PatternKind::Item:
+        return node(p.item_node());
+      case core::PatternKind::Concat:
+      case core::PatternKind::Alt:
+      case core::PatternKind::Star:
+        for (const SeqPattern& part : p.parts) {
+          if (auto done = pattern(part); !done) return done;
+        }
+        return {};
+    }
+    return {};
+  }
+
+  Result<void> fields(const std::vector<core::RecordField>& list) {
+    for (const core::RecordField& field : list) {
+      if (auto done = node(field.node); !done) return done;
+    }
+    return {};
+  }
+
+  Result<void> record(const SchemaNode& n) {
+    if (!n.fields.empty() && !out.record_index.contains(n.fields.data())) {
+      auto index = RecordIndex::build(n.fields);
+      if (!index) return fail_with(std::move(index.error()));
+      out.record_index.emplace(n.fields.data(), std::move(*index));
+    }
+    if (auto done = fields(n.fields); !done) return done;
+    for (const core::ExtrasPair& pair : n.extras) {
+      if (auto done = node(pair.key); !done) return done;
+      if (auto done = node(pair.value); !done) return done;
+    }
+    return {};
+  }
+
+  Result<void> object(const SchemaNode& n) {
+    if (!n.fields.empty() && !out.attribute_names.contains(n.fields.data())) {
+      std::vector<PyRef> names;
+      names.reserve(n.fields.size());
+      for (const core::RecordField& field : n.fields) {
+        PyObject* name =
+            PyUnicode_FromStringAndSize(field.key.data(), static_cast<Py_ssize_t>(field.key.size()));
+        if (!name) {
+          // The walk makes the name on the spot and meets the same failure there.
+          if (auto failed = discard_unless_memory_error(); !failed) return failed;
+          names.clear();
+          break;
+        }
+        PyUnicode_InternInPlace(&name);
+        names.push_back(PyRef::steal(name));
+      }
+      if (!names.empty()) out.attribute_names.emplace(n.fields.data(), std::move(names));
+    }
+    return fields(n.fields);
+  }
+
+  Result<void> union_of(const SchemaNode& n) {
+    if (!out.literal_unions.contains(n.members().data())) {
+      if (std::optional<LiteralSets> sets = literal_sets(n.members())) {
+        out.literal_unions.emplace(n.members().data(), std::move(*sets));
+      }
+    }
+    return nodes(n.members());
+  }
+
+  // Only exact int and str literals enter; the conversions call no Python code.
+  std::optional<LiteralSets> literal_sets(const std::vector<SchemaNode>& members) {
+    LiteralSets sets;
+    for (const SchemaNode& member : members) {
+      if (member.kind != NodeKind::Literal) return std::nullopt;
+      PyObject* literal = pool.at(member.value_index());
+      if (!literal) return std::nullopt;
+      if (PyLong_CheckExact(literal)) {
+        long long value = PyLong_AsLongLong(literal);
+        if (value == -1 && PyErr_Occurred()) {
+          PyErr_Clear();
+        } else {
+          sets.ints.insert(static_cast<std::int64_t>(value));
+        }
+      } else if (PyUnicode_CheckExact(literal)) {
+        Py_ssize_t size = 0;
+        if (const char* data = PyUnicode_AsUTF8AndSize(literal, &size)) {
+          sets.strs.emplace(data, static_cast<std::size_t>(size));
+        } else {
+          PyErr_Clear();
+        }
+      }
+    }
+    return sets;
+  }
+
+  Result<void> refined(const SchemaNode& n) {
+    if (auto done = node(n.base()); !done) return done;
+    for (const core::Constraint& constraint : n.constraints) {
+      if (constraint.kind != core::ConstraintKind::Regex) continue;
+      if (out.regex_cache.find(constraint.pattern_text) != out.regex_cache.end()) continue;
+      // A pattern that does not compile is left out; each check that meets it fails it again.
+      if (Result<CompiledPattern> compiled = compile_pattern(constraint.pattern_text)) {
+        out.regex_cache.emplace(constraint.pattern_text, std::move(*compiled));
+      }
+    }
+    return {};
+  }
+};
+
+}  // namespace
+
+Result<RecordIndex> RecordIndex::build(std::span<const core::RecordField> fields) {
+  RecordIndex index;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const core::RecordField& field = fields[i];
+    auto [at, fresh] = index.by_text_.try_emplace(field.key, static_cast<std::uint32_t>(index.keys_.size()));
+    if (fresh) index.keys_.push_back(RecordKey{field.key, {}, false});
+    RecordKey& key = index.keys_[at->second];
+    key.fields.push_back(static_cast<std::uint32_t>(i));
+    if (field.required && !key.required) {
+      key.required = true;
+      ++index.required_count_;
+    }
+  }
+  // At most half full, so a probe ends after a few slots.
+  index.by_hash_.resize(std::bit_ceil(index.keys_.size() * 2 + 1));
+  const std::size_t mask = index.by_hash_.size() - 1;
+  for (std::size_t k = 0; k < index.keys_.size(); ++k) {
+    auto hash = python_text_hash(index.keys_[k].text);
+    if (!hash) return fail_with(std::move(hash.error()));
+    if (!*hash) continue;
+    for (std::size_t at = static_cast<std::size_t>(**hash) & mask;; at = (at + 1) & mask) {
+      if (index.by_hash_[at].key_plus_one == 0) {
+        index.by_hash_[at] = Slot{**hash, static_cast<std::uint32_t>(k + 1)};
+        break;
+      }
+    }
+  }
+  return index;
+}
+
+std::optional<std::size_t> RecordIndex::find(PyObject* str_key) const {
+  if (keys_.empty()) return std::nullopt;
+  const Py_hash_t hash = str_text_hash(str_key);
+  const std::size_t mask = by_hash_.size() - 1;
+  for (std::size_t at = static_cast<std::size_t>(hash) & mask;; at = (at + 1) & mask) {
+    const Slot& slot = by_hash_[at];
+    if (slot.key_plus_one == 0) return std::nullopt;
+    if (slot.hash != hash) continue;
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str_key, &size);
+    if (!data) {
+      PyErr_Clear();  // a lone surrogate: no declared text can match
+      return std::nullopt;
+    }
+    const std::string& text = keys_[slot.key_plus_one - 1].text;
+    if (std::string_view(data, static_cast<std::size_t>(size)) == text) return slot.key_plus_one - 1;
+  }
+}
+
+std::optional<std::size_t> RecordIndex::find(std::string_view text) const {
+  auto at = by_text_.find(text);
+  if (at == by_text_.end()) return std::nullopt;
+  return at->second;
+}
+
+const RecordIndex* Precompute::record(const SchemaNode& record) const {
+  auto at = record_index.find(record.fields.data());
+  return at == record_index.end() ? nullptr : &at->second;
+}
+
+const LiteralSets* Precompute::literal_sets(const SchemaNode& union_node) const {
+  auto at = literal_unions.find(union_node.members().data());
+  return at == literal_unions.end() ? nullptr : &at->second;
+}
+
+const re2::RE2* Precompute::pattern(std::string_view pattern_text) const {
+  auto at = regex_cache.find(pattern_text);
+  return at == regex_cache.end() ? nullptr : at->second.get();
+}
+
+std::span<const PyRef> Precompute::attribute_names_of(const SchemaNode& object) const {
+  auto at = attribute_names.find(object.fields.data());
+  if (at == attribute_names.end()) return {};
+  return at->second;
+}
+
 Result<const Precompute*> ensure_precompute(const CompiledSchema& schema) {
-  return schema.precompute->get_or_init([]() -> Result<Precompute> { return Precompute{}; });
+  return schema.precompute->get_or_init([&schema]() -> Result<Precompute> {
+    Precompute tables;
+    Filler filler{schema.pool, tables};
+    if (auto done = filler.node(schema.root); !done) return fail_with(std::move(done.error()));
+    if (auto done = filler.nodes(schema.definitions); !done) return fail_with(std::move(done.error()));
+    return tables;
+  });
 }
 
 }  // namespace quillmar::ext

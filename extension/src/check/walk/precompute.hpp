@@ -1,16 +1,104 @@
-// A compiled schema's lookup tables: built once per validator, free of Python
-// objects, shared read-only by every thread that checks with it.
+// A compiled schema's lookup tables: built once per validator, shared
+// read-only by every thread that checks with it. The walk gives the same
+// answers without them (an empty Precompute is valid); they only save work.
 #pragma once
 
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
 #include "py/error.hpp"
+#include "py/ref.hpp"
+#include "quillmar/core/node.hpp"
+#include "regex/pattern.hpp"
 
 namespace quillmar::ext {
 
 struct CompiledSchema;
 
-struct Precompute {};
+// Heterogeneous lookup: a std::string table probed with a string_view.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+
+// One distinct key of a record. A dict literal may declare a key twice
+// ({'a': int, 'a?': str}): the key then stands for all its fields, a value
+// under it must match each of them, and it is required when any of them is.
+struct RecordKey {
+  std::string text;
+  std::vector<std::uint32_t> fields;  // indices into the record's fields, in declared order
+  bool required = false;
+};
+
+// The declared keys of one record, found by text. A Python str key is found
+// by its own cached hash (the hash of its text, whatever its class), so a
+// lookup costs one probe and calls no Python code.
+class RecordIndex {
+ public:
+  // Fails only with MemoryError.
+  static Result<RecordIndex> build(std::span<const core::RecordField> fields);
+
+  // The key whose text is that of a str (exact or subclass); nothing for an
+  // undeclared text or a str without UTF-8 text (a lone surrogate). Leaves
+  // no exception pending.
+  std::optional<std::size_t> find(PyObject* str_key) const;
+  std::optional<std::size_t> find(std::string_view text) const;
+
+  std::span<const RecordKey> keys() const { return keys_; }
+  // Distinct required keys: each is counted once however many fields declare it.
+  std::uint64_t required_count() const { return required_count_; }
+
+ private:
+  struct Slot {
+    Py_hash_t hash = 0;
+    std::uint32_t key_plus_one = 0;  // 0: empty
+  };
+  std::vector<RecordKey> keys_;
+  std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> by_text_;
+  std::vector<Slot> by_hash_;  // open addressing, power-of-two size
+  std::uint64_t required_count_ = 0;
+};
+
+// The exact int values and str texts of a union whose members are all
+// literals. A literal of any other type (bool, float, subclasses) is in
+// neither set, nor is an int beyond 64 bits or a str with a lone surrogate:
+// for values that could equal those, the sets cannot decide.
+struct LiteralSets {
+  std::unordered_set<std::int64_t> ints;
+  std::unordered_set<std::string, TextHash, std::equal_to<>> strs;
+
+  bool has_int(std::int64_t value) const { return ints.contains(value); }
+  bool has_str(std::string_view text) const { return strs.find(text) != strs.end(); }
+};
+
+struct Precompute {
+  // Keyed by the address of a node's field or member list, which the
+  // compiled schema owns and never moves.
+  std::unordered_map<const void*, RecordIndex> record_index;
+  std::unordered_map<const void*, LiteralSets> literal_unions;
+  std::unordered_map<std::string, CompiledPattern, TextHash, std::equal_to<>> regex_cache;
+  // Interned attribute names of each Object node, in field order.
+  std::unordered_map<const void*, std::vector<PyRef>> attribute_names;
+
+  // Lookups by node; nullptr (or an empty span) when the table has no entry.
+  const RecordIndex* record(const core::SchemaNode& record) const;
+  const LiteralSets* literal_sets(const core::SchemaNode& union_node) const;
+  const re2::RE2* pattern(std::string_view pattern_text) const;
+  std::span<const PyRef> attribute_names_of(const core::SchemaNode& object) const;
+};
 
 // The schema's tables, built by the first check that finds the cell empty.
+// Fails only with MemoryError.
 Result<const Precompute*> ensure_precompute(const CompiledSchema& schema);
 
 }  // namespace quillmar::ext

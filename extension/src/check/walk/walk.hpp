@@ -85,4 +85,9 @@ bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
 bool walk_placeholder(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
 bool walk_refined(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
 
+// One constraint of a Refined node against a value its base admitted; records
+// at most one item, at the node's own path.
+bool check_constraint(const core::Constraint& constraint, PyObject* value, const Path& path, WalkContext ctx,
+                      ErrorList& errors);
+
 }  // namespace quillmar::ext

@@ -1,0 +1,356 @@
+// Record and Object rules. A record is decided by a boolean pass that
+// records nothing; only when it fails in a reporting mode does a second pass
+// walk the dict again to record items.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "check/walk/precompute.hpp"
+#include "check/walk/walk.hpp"
+#include "text.hpp"
+
+namespace quillmar::ext {
+namespace {
+
+using core::ExtrasPair;
+using core::RecordField;
+
+// A dict's entries read from its own storage, so a subclass's __iter__,
+// items or __getitem__ never run. Python code run between fetches may change
+// the dict; that ends the check, as iterating it in Python would.
+class DictEntries {
+ public:
+  enum class Step { Entry, End, Changed };
+
+  explicit DictEntries(PyObject* dict) : dict_(PyRef::borrow(dict)), initial_size_(PyDict_GET_SIZE(dict)) {}
+
+  // On Changed the RuntimeError is pending.
+  Step next(PyRef& key, PyRef& value) {
+    if (PyDict_GET_SIZE(dict_.get()) != initial_size_) {
+      PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+      return Step::Changed;
+    }
+    // Keys replaced at constant size: more entries than the dict held.
+    if (yielded_ > initial_size_) {
+      PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
+      return Step::Changed;
+    }
+    int found = 0;
+    PyObject* raw_key = nullptr;
+    PyObject* raw_value = nullptr;
+    Py_BEGIN_CRITICAL_SECTION(dict_.get());
+    found = PyDict_Next(dict_.get(), &position_, &raw_key, &raw_value);
+    if (found) {
+      key = PyRef::borrow(raw_key);
+      value = PyRef::borrow(raw_value);
+    }
+    Py_END_CRITICAL_SECTION();
+    if (!found) return Step::End;
+    ++yielded_;
+    return Step::Entry;
+  }
+
+ private:
+  PyRef dict_;
+  Py_ssize_t initial_size_;
+  Py_ssize_t position_ = 0;
+  Py_ssize_t yielded_ = 0;
+};
+
+// Which declared keys an iteration has met: a key counts once even when two
+// entries carry its text (a str subclass with a hash of its own). Inline up
+// to 256 keys, so the boolean pass allocates nothing for ordinary records.
+class SeenKeys {
+ public:
+  explicit SeenKeys(std::size_t count) {
+    if (count > kInlineBits) {
+      heap_.assign((count + 63) / 64, 0);
+      words_ = heap_.data();
+    }
+  }
+  SeenKeys(const SeenKeys&) = delete;
+  SeenKeys& operator=(const SeenKeys&) = delete;
+
+  // Whether the key is new.
+  bool insert(std::size_t key) {
+    std::uint64_t& word = words_[key / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (key % 64);
+    const bool fresh = (word & bit) == 0;
+    word |= bit;
+    return fresh;
+  }
+
+ private:
+  static constexpr std::size_t kInlineBits = 256;
+  std::array<std::uint64_t, kInlineBits / 64> inline_{};
+  std::vector<std::uint64_t> heap_;
+  std::uint64_t* words_ = inline_.data();
+};
+
+// The record's key map: the precomputed one, else one built now (a record
+// outside the validator's own tables). nullptr when building it failed; the
+// MemoryError is then stored as the check's fatal error.
+const RecordIndex* record_keys(const SchemaNode& node, WalkContext ctx, std::optional<RecordIndex>& local) {
+  static const RecordIndex no_fields;
+  if (node.fields.empty()) return &no_fields;
+  if (const RecordIndex* index = ctx.precompute->record(node)) return index;
+  Result<RecordIndex> built = RecordIndex::build(node.fields);
+  if (!built) {
+    store_fatal_error(std::move(built.error()).into_exception(), *ctx.state);
+    return nullptr;
+  }
+  local.emplace(std::move(*built));
+  return &*local;
+}
+
+// The declared key an entry's key stands for: a str (or subclass) by its text.
+std::optional<std::size_t> declared_key(const RecordIndex& index, PyObject* key) {
+  if (!PyUnicode_Check(key)) return std::nullopt;
+  return index.find(key);
+}
+
+// A boolean walk on an empty path and list that nothing is added to.
+bool accepts(const SchemaNode& node, PyObject* value, WalkContext boolean_ctx) {
+  Path path;
+  ErrorList errors;
+  return walk(node, value, path, boolean_ctx, errors);
+}
+
+bool pair_matches(PyObject* key, PyObject* value, WalkContext boolean_ctx, const ExtrasPair& pair) {
+  return accepts(pair.key, key, boolean_ctx) && accepts(pair.value, value, boolean_ctx);
+}
+
+bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value,
+                       WalkContext boolean_ctx) {
+  return std::any_of(extras.begin(), extras.end(),
+                     [&](const ExtrasPair& pair) { return pair_matches(key, value, boolean_ctx, pair); });
+}
+
+// Every field declaring the key accepts the value.
+bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value, WalkContext boolean_ctx) {
+  return std::all_of(key.fields.begin(), key.fields.end(),
+                     [&](std::uint32_t field) { return accepts(node.fields[field].node, value, boolean_ctx); });
+}
+
+enum class DictOutcome { Member, NotMember, Aborted };
+
+DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
+  if (!PyDict_Check(value)) return DictOutcome::NotMember;
+  std::optional<RecordIndex> local;
+  const RecordIndex* index = record_keys(node, ctx, local);
+  if (!index) return DictOutcome::NotMember;
+  const WalkContext boolean_ctx = ctx.with_mode(WalkMode::BooleanOnly);
+  std::uint64_t remaining = index->required_count();
+  SeenKeys seen(index->keys().size());
+  DictEntries entries(value);
+  PyRef key;
+  PyRef item;
+  for (;;) {
+    switch (entries.next(key, item)) {
+      case DictEntries::Step::End:
+        return remaining == 0 ? DictOutcome::Member : DictOutcome::NotMember;
+      case DictEntries::Step::Changed:
+        abort_check(*ctx.state);
+        return DictOutcome::Aborted;
+      case DictEntries::Step::Entry:
+        break;
+    }
+    if (std::optional<std::size_t> declared = declared_key(*index, key.get())) {
+      const RecordKey& record_key = index->keys()[*declared];
+      if (!key_value_matches(node, record_key, item.get(), boolean_ctx)) return DictOutcome::NotMember;
+      if (seen.insert(*declared) && record_key.required) --remaining;
+    } else if (!some_pair_matches(node.extras, key.get(), item.get(), boolean_ctx)) {
+      return DictOutcome::NotMember;
+    }
+  }
+}
+
+// str() of a key as the text of a path segment: turned into text as safe_repr
+// turns a repr, but whole. When str() raises: safe_repr of the key where
+// extras pairs exist, the empty text for a closed record.
+std::string undeclared_key_text(PyObject* key, bool has_extras) {
+  PyRef text = PyRef::steal(PyObject_Str(key));
+  if (!text) {
+    PyErr_Clear();
+    return has_extras ? safe_repr(key) : std::string();
+  }
+  if (PyUnicode_CheckExact(text.get())) return utf8_lossy(text.get());
+  // A str subclass returned by __str__ shows through its own str().
+  if (PyRef shown = PyRef::steal(PyObject_Str(text.get()))) return utf8_lossy(shown.get());
+  PyErr_Clear();
+  if (PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(text.get())))) {
+    return fmt::format("<unprintable {} object>", utf8_lossy(name.get()));
+  }
+  PyErr_Clear();
+  return "<unprintable object>";
+}
+
+class RecordReport {
+ public:
+  RecordReport(const SchemaNode& node, PyObject* dict, Path& path, WalkContext ctx, ErrorList& errors)
+      : node_(node), dict_(dict), path_(path), ctx_(ctx), errors_(errors), start_(errors.size()) {}
+
+  void run() {
+    std::optional<RecordIndex> local;
+    const RecordIndex* index = record_keys(node_, ctx_, local);
+    if (!index) return;
+    if (!declared_keys(*index)) return;
+    undeclared_entries(*index);
+  }
+
+ private:
+  // Outside CollectAll the report ends once an item stands in the list; and
+  // after a fatal exception the answer is settled, so no more user code runs.
+  bool done() const {
+    return ctx_.state->fatal_seen || (ctx_.stops_at_first_failure() && errors_.size() > start_);
+  }
+
+  // Declared keys are found by text, as the boolean pass finds them, so the
+  // two agree on whether a key is present. Keys in the order first declared;
+  // answers whether the report goes on.
+  bool declared_keys(const RecordIndex& index) {
+    if (index.keys().empty()) return true;
+    std::vector<std::pair<std::size_t, PyRef>> found;  // (declared key, value) in dict order
+    DictEntries entries(dict_);
+    PyRef key;
+    PyRef item;
+    for (;;) {
+      DictEntries::Step step = entries.next(key, item);
+      if (step == DictEntries::Step::End) break;
+      if (step == DictEntries::Step::Changed) {
+        abort_check(*ctx_.state);
+        return false;
+      }
+      if (std::optional<std::size_t> declared = declared_key(index, key.get())) {
+        found.emplace_back(*declared, std::move(item));
+      }
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto next = found.begin();
+    for (std::size_t k = 0; k < index.keys().size(); ++k) {
+      const RecordKey& record_key = index.keys()[k];
+      auto end = std::find_if(next, found.end(), [k](const auto& entry) { return entry.first != k; });
+      if (next == end && record_key.required) {
+        errors_.push_back(make_keyed_error_item(path_, record_key.text, "missing_key",
+                                                fmt::format("required key {}", quoted_text(record_key.text)),
+                                                "missing"));
+      }
+      for (; next != end; ++next) {
+        for (std::uint32_t field : record_key.fields) {
+          path_.push_back(PathSegment::named(record_key.text));
+          walk(node_.fields[field].node, next->second.get(), path_, ctx_, errors_);
+          path_.pop_back();
+          if (done()) return false;
+        }
+      }
+      if (done()) return false;
+    }
+    return true;
+  }
+
+  void undeclared_entries(const RecordIndex& index) {
+    const WalkContext boolean_ctx = ctx_.with_mode(WalkMode::BooleanOnly);
+    DictEntries entries(dict_);
+    PyRef key;
+    PyRef item;
+    for (;;) {
+      DictEntries::Step step = entries.next(key, item);
+      if (step == DictEntries::Step::End) return;
+      if (step == DictEntries::Step::Changed) {
+        abort_check(*ctx_.state);
+        return;
+      }
+      if (declared_key(index, key.get())) continue;
+      if (some_pair_matches(node_.extras, key.get(), item.get(), boolean_ctx)) continue;
+      if (!node_.extras.empty()) {
+        // Reported against the first pair only: its key and value walks both run.
+        const ExtrasPair& first = node_.extras.front();
+        path_.push_back(PathSegment::named(truncate_text(undeclared_key_text(key.get(), true), KEY_TEXT_MAX_CHARS)));
+        walk(first.key, key.get(), path_, ctx_, errors_);
+        walk(first.value, item.get(), path_, ctx_, errors_);
+        path_.pop_back();
+      } else {
+        std::string text = undeclared_key_text(key.get(), false);
+        std::string shown = quoted_text(text);
+        errors_.push_back(
+            make_keyed_error_item(path_, std::move(text), "extra_forbidden", "no unexpected key", std::move(shown)));
+      }
+      if (done()) return;
+    }
+  }
+
+  const SchemaNode& node_;
+  PyObject* dict_;
+  Path& path_;
+  WalkContext ctx_;
+  ErrorList& errors_;
+  std::size_t start_;
+};
+
+// The attribute name: interned by the precompute, else made now.
+PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std::string& key) {
+  if (field < names.size()) return names[field].clone();
+  return PyRef::steal(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+}
+
+}  // namespace
+
+bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  DictOutcome outcome = dict_matches_record(node, value, ctx);
+  if (outcome == DictOutcome::Member) return true;
+  if (outcome == DictOutcome::Aborted || !ctx.reporting() || ctx.state->fatal_seen) return false;
+  if (!PyDict_Check(value)) {
+    errors.push_back(make_error_item("dict_type", "dict", value, path));
+    return false;
+  }
+  PyRef held = PyRef::borrow(value);
+  RecordReport(node, held.get(), path, ctx, errors).run();
+  return false;
+}
+
+bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  PyObject* cls = ctx.schema->pool.at(node.class_index());
+  if (!cls) return false;
+  // Attribute reads run user code that may drop every other reference.
+  PyRef held_value = PyRef::borrow(value);
+  PyRef held_class = PyRef::borrow(cls);
+  if (!fold_outcome(PyObject_IsInstance(value, cls), *ctx.state)) {
+    if (ctx.reporting()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
+    return false;
+  }
+  std::span<const PyRef> names = ctx.precompute->attribute_names_of(node);
+  bool all_ok = true;
+  for (std::size_t i = 0; i < node.fields.size(); ++i) {
+    if (ctx.state->fatal_seen) return false;
+    const RecordField& field = node.fields[i];
+    PyRef name = attribute_name(names, i, field.key);
+    PyRef attribute = name ? PyRef::steal(PyObject_GetAttr(value, name.get())) : PyRef();
+    bool ok = false;
+    if (!attribute) {
+      PyRef exception = PyRef::steal(PyErr_GetRaisedException());
+      if (exception && is_fatal_exception(exception.get())) {
+        store_fatal_error(std::move(exception), *ctx.state);
+        return false;
+      }
+      if (ctx.reporting()) {
+        errors.push_back(make_keyed_error_item(path, field.key, "missing_attribute",
+                                               fmt::format("attribute {}", quoted_text(field.key)), "missing"));
+      }
+    } else if (ctx.reporting()) {
+      path.push_back(PathSegment::named(field.key));
+      ok = walk(field.node, attribute.get(), path, ctx, errors);
+      path.pop_back();
+    } else {
+      ok = walk(field.node, attribute.get(), path, ctx, errors);
+    }
+    if (!ok) {
+      all_ok = false;
+      if (ctx.stops_at_first_failure()) break;
+    }
+  }
+  return all_ok;
+}
+
+}  // namespace quillmar::ext
