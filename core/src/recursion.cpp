@@ -1,5 +1,7 @@
 #include "quillmar/core/recursion.hpp"
 
+#include <vector>
+
 namespace quillmar::core {
 
 namespace {
@@ -42,55 +44,71 @@ SchemaNode bind_placeholder(const SchemaNode& body, std::uint64_t placeholder_id
 
 namespace {
 
+// Where the search may follow Refs to other definitions; null keeps it inside
+// the one tree it is given.
+struct RefFollowing {
+  std::span<const SchemaNode> definitions;
+  std::vector<bool> visited;
+};
+
+bool search(const SchemaNode& node, std::uint64_t definition, bool guarded, RefFollowing* follow);
+
 // Every Item of a sequence pattern sits under the sequence constructor, so it
 // is searched with guarded true.
-bool pattern_has_unguarded_ref(const SeqPattern& pattern, std::uint64_t definition) {
+bool pattern_has_unguarded_ref(const SeqPattern& pattern, std::uint64_t definition, RefFollowing* follow) {
   for (const SchemaNode& item : pattern.item) {
-    if (has_unguarded_ref(item, definition, true)) return true;
+    if (search(item, definition, true, follow)) return true;
   }
   for (const SeqPattern& part : pattern.parts) {
-    if (pattern_has_unguarded_ref(part, definition)) return true;
+    if (pattern_has_unguarded_ref(part, definition, follow)) return true;
   }
   return false;
 }
 
-bool fields_have_unguarded_ref(const std::vector<RecordField>& fields, std::uint64_t definition) {
+bool fields_have_unguarded_ref(const std::vector<RecordField>& fields, std::uint64_t definition,
+                               RefFollowing* follow) {
   for (const RecordField& field : fields) {
-    if (has_unguarded_ref(field.node, definition, true)) return true;
+    if (search(field.node, definition, true, follow)) return true;
   }
   return false;
 }
 
-}  // namespace
-
-bool has_unguarded_ref(const SchemaNode& node, std::uint64_t definition, bool guarded) {
+bool search(const SchemaNode& node, std::uint64_t definition, bool guarded, RefFollowing* follow) {
+  // Below a structural constructor nothing can be unguarded any more.
+  if (guarded) return false;
   switch (node.kind) {
-    case NodeKind::Ref:
-      return !guarded && node.definition() == definition;
+    case NodeKind::Ref: {
+      if (node.definition() == definition) return true;
+      if (!follow || node.definition() >= follow->definitions.size()) return false;
+      auto index = static_cast<std::size_t>(node.definition());
+      if (follow->visited[index]) return false;
+      follow->visited[index] = true;
+      return search(follow->definitions[index], definition, false, follow);
+    }
     case NodeKind::Union:
     case NodeKind::Intersection:
       for (const SchemaNode& member : node.members()) {
-        if (has_unguarded_ref(member, definition, guarded)) return true;
+        if (search(member, definition, guarded, follow)) return true;
       }
       return false;
     case NodeKind::Complement:
     case NodeKind::Refined:
-      return has_unguarded_ref(node.children.front(), definition, guarded);
+      return search(node.children.front(), definition, guarded, follow);
     case NodeKind::Sequence:
-      return pattern_has_unguarded_ref(node.seq_pattern(), definition);
+      return pattern_has_unguarded_ref(node.seq_pattern(), definition, follow);
     case NodeKind::Set:
     case NodeKind::FrozenSet:
-      return has_unguarded_ref(node.element(), definition, true);
+      return search(node.element(), definition, true, follow);
     case NodeKind::Record:
-      if (fields_have_unguarded_ref(node.fields, definition)) return true;
+      if (fields_have_unguarded_ref(node.fields, definition, follow)) return true;
       for (const ExtrasPair& pair : node.extras) {
-        if (has_unguarded_ref(pair.key, definition, true) || has_unguarded_ref(pair.value, definition, true)) {
+        if (search(pair.key, definition, true, follow) || search(pair.value, definition, true, follow)) {
           return true;
         }
       }
       return false;
     case NodeKind::Object:
-      return fields_have_unguarded_ref(node.fields, definition);
+      return fields_have_unguarded_ref(node.fields, definition, follow);
     case NodeKind::Anything:
     case NodeKind::Any:
     case NodeKind::Nothing:
@@ -106,6 +124,17 @@ bool has_unguarded_ref(const SchemaNode& node, std::uint64_t definition, bool gu
       return false;
   }
   return false;
+}
+
+}  // namespace
+
+bool has_unguarded_ref(const SchemaNode& node, std::uint64_t definition, bool guarded) {
+  return search(node, definition, guarded, nullptr);
+}
+
+bool has_unguarded_cycle(const SchemaNode& body, std::uint64_t definition, std::span<const SchemaNode> definitions) {
+  RefFollowing follow{definitions, std::vector<bool>(definitions.size(), false)};
+  return search(body, definition, false, &follow);
 }
 
 }  // namespace quillmar::core

@@ -106,5 +106,50 @@ TEST(HasUnguardedRef, LeavesAndOtherDefinitions) {
   EXPECT_FALSE(has_unguarded_ref(union_of({}), 0, false));
 }
 
+TEST(HasUnguardedCycle, AgreesWithHasUnguardedRefWithoutDefinitions) {
+  for (const BindCase& c : bind_cases()) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(has_unguarded_cycle(c.bound, kDef, {}), !c.contractive);
+  }
+}
+
+struct CycleCase {
+  const char* name;
+  SchemaNode body;
+  std::vector<SchemaNode> definitions;  // the body is about to become definition definitions.size()
+  bool unguarded;
+};
+
+SchemaNode ref(std::uint64_t definition) { return SchemaNode::ref(definition); }
+
+std::vector<CycleCase> cycle_cases() {
+  std::vector<CycleCase> cases;
+  // recursive(lambda p: recursive(lambda q: p | list[q])) once p is bound in the inner body.
+  cases.push_back({"through_inner_union", ref(0), vec({union_of(vec({ref(1), list_of(ref(0))}))}), true});
+  cases.push_back({"chain_of_non_guards", SchemaNode::complement(ref(0)),
+                   vec({refined(ref(1), {}), intersection_of(vec({ref(2)}))}), true});
+  // The same back edge, guarded in the inner body or in the outer one.
+  cases.push_back({"guarded_in_inner", ref(0), vec({list_of(union_of(vec({ref(1), ref(0)})))}), false});
+  cases.push_back({"guarded_in_outer", list_of(ref(0)), vec({union_of(vec({ref(1), list_of(ref(0))}))}), false});
+  // A cycle among the other definitions that never reaches the body ends.
+  cases.push_back({"other_cycle_terminates", ref(0), vec({union_of(vec({ref(1)})), union_of(vec({ref(0)}))}), false});
+  cases.push_back({"ref_past_the_end", union_of(vec({ref(7)})), vec({int_()}), false});
+  // A definition met again is skipped; the search goes on past it to the back edge.
+  cases.push_back({"shared_definition", union_of(vec({ref(0), ref(0), ref(1)})),
+                   vec({int_(), union_of(vec({ref(0), ref(2)}))}), true});
+  return cases;
+}
+
+TEST(HasUnguardedCycle, FollowsRefsThroughUnguardedPositions) {
+  for (const CycleCase& c : cycle_cases()) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(has_unguarded_cycle(c.body, c.definitions.size(), c.definitions), c.unguarded);
+    // The single-tree test never follows the Refs.
+    if (c.body.kind == NodeKind::Ref) {
+      EXPECT_FALSE(has_unguarded_ref(c.body, c.definitions.size(), false));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quillmar::core

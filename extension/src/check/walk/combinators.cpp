@@ -1,0 +1,179 @@
+// Rules for the set-algebra kinds and for recursion: unions, intersections,
+// complements, Refs and unresolved placeholders.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "check/walk/walk.hpp"
+#include "quillmar/core/kinds.hpp"
+
+namespace quillmar::ext {
+namespace {
+
+// The report of a failing union walks at most this many members.
+constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
+
+// Each member with an empty path and error list of its own. In BooleanOnly
+// nothing is pushed or recorded, so the two locals never allocate.
+bool any_member_accepts(const std::vector<SchemaNode>& members, PyObject* value, WalkContext ctx) {
+  Path path;
+  ErrorList errors;
+  for (const SchemaNode& member : members) {
+    if (walk(member, value, path, ctx, errors)) return true;
+    path.clear();
+    errors.clear();
+  }
+  return false;
+}
+
+// A union of literals answered without a Python comparison, when the value is
+// exactly an int or a str: the literal rule demands the literal's exact type,
+// so the sets give the member walk's answer. nullopt leaves it to that walk;
+// a failed read of the value is cleared and decides nothing.
+std::optional<bool> literal_union_lookup(const LiteralSets& sets, PyObject* value) {
+  if (Py_IS_TYPE(value, &PyLong_Type)) {
+    int overflow = 0;
+    long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow != 0 || (number == -1 && PyErr_Occurred())) {
+      PyErr_Clear();
+      return std::nullopt;
+    }
+    return sets.has_int(static_cast<std::int64_t>(number));
+  }
+  if (Py_IS_TYPE(value, &PyUnicode_Type)) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(value, &size);
+    if (!text) {
+      PyErr_Clear();
+      return std::nullopt;
+    }
+    return sets.has_str(std::string_view(text, static_cast<std::size_t>(size)));
+  }
+  return std::nullopt;
+}
+
+std::optional<bool> literal_union_lookup(const SchemaNode& node, PyObject* value, WalkContext ctx) {
+  if (!ctx.precompute) return std::nullopt;
+  const LiteralSets* sets = ctx.precompute->literal_sets(node);
+  if (!sets) return std::nullopt;
+  return literal_union_lookup(*sets, value);
+}
+
+std::string member_kind_names(const std::vector<SchemaNode>& members) {
+  std::string names;
+  for (const SchemaNode& member : members) {
+    if (!names.empty()) names += ", ";
+    names += core::kind_name(member);
+  }
+  return names;
+}
+
+// How far below the union's own place the deepest item of a member reaches.
+std::size_t report_depth(const ErrorList& items, std::size_t base) {
+  std::size_t depth = 0;
+  for (const ErrorItem& item : items) depth = std::max(depth, item.path.size() > base ? item.path.size() - base : 0);
+  return depth;
+}
+
+}  // namespace
+
+bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  const std::vector<SchemaNode>& members = node.members();
+  // The literal sets give the same answers as the member walk, so the
+  // membership pass of the reporting modes may use them too.
+  if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) {
+    if (*decided || !ctx.reporting()) return *decided;
+  } else if (any_member_accepts(members, value, ctx.with_mode(WalkMode::BooleanOnly))) {
+    return true;
+  }
+  if (!ctx.reporting()) return false;
+
+  // The report shows the member whose failures reach deepest: a value that
+  // fails inside a member gets that member's own items, one that fails every
+  // member at this level gets a single union_error. Ties keep the first.
+  const std::size_t base = path.size();
+  const std::size_t walked = std::min(members.size(), MAX_UNION_REPORT_MEMBERS);
+  ErrorList best;
+  std::size_t best_depth = 0;
+  for (std::size_t i = 0; i < walked; ++i) {
+    ErrorList mine;
+    walk(members[i], value, path, ctx.with_mode(WalkMode::CollectAll), mine);
+    std::size_t depth = report_depth(mine, base);
+    if (i == 0 || depth > best_depth) {
+      best = std::move(mine);
+      best_depth = depth;
+    }
+  }
+  if (best_depth > 0) {
+    errors.insert(errors.end(), std::make_move_iterator(best.begin()), std::make_move_iterator(best.end()));
+  } else {
+    std::string expected = fmt::format("one of: {}", member_kind_names(members));
+    errors.push_back(make_error_item("union_error", std::move(expected), value, path));
+  }
+  return false;
+}
+
+bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  bool all_accept = true;
+  for (const SchemaNode& member : node.members()) {
+    if (walk(member, value, path, ctx, errors)) continue;
+    all_accept = false;
+    if (ctx.stops_at_first_failure()) break;
+  }
+  return all_accept;
+}
+
+bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  Path inner_path;
+  ErrorList inner_errors;
+  bool inner_accepts = walk(node.inner(), value, inner_path, ctx.with_mode(WalkMode::BooleanOnly), inner_errors);
+  // A fatal exception inside made the inner answer meaningless.
+  if (ctx.state->fatal_seen) return false;
+  if (!inner_accepts) return true;
+  if (ctx.reporting()) {
+    errors.push_back(
+        make_error_item("unexpected_match", fmt::format("not {}", core::kind_name(node.inner())), value, path));
+  }
+  return false;
+}
+
+bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  const std::uint64_t definition = node.definition();
+  RecursionGuard& guard = ctx.state->guard;
+  switch (guard.enter(value, definition)) {
+    case RecursionGuard::Entry::Loop:
+      if (ctx.reporting()) {
+        errors.push_back(make_error_item("recursion_loop", "a finite (non-cyclic) value", value, path));
+      }
+      return false;
+    case RecursionGuard::Entry::Limit:
+      if (ctx.reporting()) {
+        errors.push_back(make_error_item(
+            "recursion_limit", fmt::format("at most {} levels of recursion", MAX_RECURSION_LEVELS), value, path));
+      }
+      return false;
+    case RecursionGuard::Entry::Entered:
+      break;
+  }
+  // The pair leaves the guard however the body's walk ends (an allocation
+  // failure unwinds through here).
+  struct Leave {
+    RecursionGuard& guard;
+    PyObject* value;
+    std::uint64_t definition;
+    ~Leave() { guard.leave(value, definition); }
+  } leave{guard, value, definition};
+  const std::vector<SchemaNode>& definitions = ctx.schema->definitions;
+  if (definition >= definitions.size()) return false;
+  return walk(definitions[definition], value, path, ctx, errors);
+}
+
+bool walk_placeholder(const SchemaNode&, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  if (ctx.reporting()) {
+    errors.push_back(make_error_item("unresolved_recursion", "a resolved recursive value", value, path));
+  }
+  return false;
+}
+
+}  // namespace quillmar::ext
