@@ -68,7 +68,7 @@ bool classes_disjoint(BaseClass a, BaseClass b) {
 
 namespace {
 
-using decision_detail::trees_equal;
+using decision_detail::StructureCache;
 
 constexpr Emptiness NOT_PROVEN{false, false, 0};
 
@@ -186,12 +186,12 @@ bool bounds_contradict(ForEach for_each, HostOracle& oracle, bool ask_integer_ga
 }
 
 template <class Members>
-bool complementary_pair_in(const Members& members) {
+bool complementary_pair_in(const Members& members, StructureCache& structure) {
   for (const auto& m : members) {
     const SchemaNode& node = deref(m);
     if (node.kind != NodeKind::Complement || node.inner().kind == NodeKind::Any) continue;
     for (const auto& other : members) {
-      if (trees_equal(deref(other), node.inner())) return true;
+      if (structure.equal(deref(other), node.inner())) return true;
     }
   }
   return false;
@@ -238,8 +238,9 @@ bool innermost_base_is_int(const SchemaNode& refined) {
 
 class Decider {
  public:
-  Decider(HostOracle& oracle, std::span<const SchemaNode> definitions, ExpansionStack& stack, std::uint32_t& counter)
-      : oracle_(oracle), definitions_(definitions), stack_(stack), counter_(counter) {}
+  Decider(HostOracle& oracle, std::span<const SchemaNode> definitions, ExpansionStack& stack, std::uint32_t& counter,
+          StructureCache& structure)
+      : oracle_(oracle), definitions_(definitions), stack_(stack), counter_(counter), structure_(structure) {}
 
   // One step. `refined_over_int` is known when the caller is a Refined node
   // of the same chain, which saves walking the chain again at every level.
@@ -319,7 +320,7 @@ class Decider {
     return false;
   }
 
-  // Step 4 of an intersection whose own step is already spent.
+  // An intersection whose own step is already spent.
   template <class Members>
   Emptiness intersection_of(const Members& members, std::uint32_t depth) {
     if (members.size() == 0) return {false, true, ALL_KINDS};
@@ -332,7 +333,7 @@ class Decider {
       all_exact = all_exact && e.exact;
       kinds &= e.kinds;
     }
-    const bool empty = some_empty || (all_exact && kinds == 0) || complementary_pair_in(members) ||
+    const bool empty = some_empty || (all_exact && kinds == 0) || complementary_pair_in(members, structure_) ||
                        disjoint_classes_in(members) || refinements_contradict_in(members, oracle_);
     return {empty, all_exact, kinds};
   }
@@ -399,21 +400,27 @@ class Decider {
   std::span<const SchemaNode> definitions_;
   ExpansionStack& stack_;
   std::uint32_t& counter_;
+  StructureCache& structure_;
 };
 
 }  // namespace
 
 Emptiness emptiness(const SchemaNode& node, HostOracle& oracle, std::span<const SchemaNode> definitions,
                     ExpansionStack& stack, std::uint32_t& counter, std::uint32_t depth) {
-  return Decider(oracle, definitions, stack, counter).decide(node, depth);
+  StructureCache structure;
+  return Decider(oracle, definitions, stack, counter, structure).decide(node, depth);
 }
 
 bool pattern_is_empty(const SeqPattern& pattern, HostOracle& oracle, std::span<const SchemaNode> definitions,
                       ExpansionStack& stack, std::uint32_t& counter, std::uint32_t depth) {
-  return Decider(oracle, definitions, stack, counter).pattern_empty(pattern, depth);
+  StructureCache structure;
+  return Decider(oracle, definitions, stack, counter, structure).pattern_empty(pattern, depth);
 }
 
-bool has_complementary_pair(std::span<const SchemaNode> members) { return complementary_pair_in(members); }
+bool has_complementary_pair(std::span<const SchemaNode> members) {
+  StructureCache structure;
+  return complementary_pair_in(members, structure);
+}
 
 bool has_disjoint_classes(std::span<const SchemaNode> members) { return disjoint_classes_in(members); }
 
@@ -494,15 +501,21 @@ bool query_is_empty(const SchemaNode& root, HostOracle& oracle, std::span<const 
 
 namespace decision_detail {
 
-Emptiness intersection_emptiness(std::span<const SchemaNode* const> members, HostOracle& oracle,
-                                 std::span<const SchemaNode> definitions, ExpansionStack& stack,
-                                 std::uint32_t& counter, std::uint32_t depth) {
-  return Decider(oracle, definitions, stack, counter).intersection_step(members, depth);
+Emptiness node_emptiness(const SchemaNode& node, const EmptinessQuery& query, std::uint32_t depth) {
+  ExpansionStack stack;
+  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure).decide(node, depth);
 }
 
-Emptiness complement_emptiness(const SchemaNode& inner, HostOracle& oracle, std::span<const SchemaNode> definitions,
-                               ExpansionStack& stack, std::uint32_t& counter, std::uint32_t depth) {
-  return Decider(oracle, definitions, stack, counter).complement_step(inner, depth);
+Emptiness intersection_emptiness(std::span<const SchemaNode* const> members, const EmptinessQuery& query,
+                                 std::uint32_t depth) {
+  ExpansionStack stack;
+  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure)
+      .intersection_step(members, depth);
+}
+
+Emptiness complement_emptiness(const SchemaNode& inner, const EmptinessQuery& query, std::uint32_t depth) {
+  ExpansionStack stack;
+  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure).complement_step(inner, depth);
 }
 
 }  // namespace decision_detail

@@ -1,6 +1,8 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -97,8 +99,11 @@ bool pattern_shallow_equal(const SeqPattern& a, const SeqPattern& b, std::vector
   return false;
 }
 
-bool drain(std::vector<Pending>& todo) {
-  while (!todo.empty()) {
+// Compares what is queued. With a limit, stops after that many pairs with
+// the rest still queued and no answer.
+std::optional<bool> drain(std::vector<Pending>& todo, std::size_t limit) {
+  for (std::size_t done = 0; !todo.empty(); ++done) {
+    if (done == limit) return std::nullopt;
     Pending next = todo.back();
     todo.pop_back();
     if (next.node_a != nullptr) {
@@ -109,6 +114,11 @@ bool drain(std::vector<Pending>& todo) {
   }
   return true;
 }
+
+bool drain(std::vector<Pending>& todo) { return *drain(todo, std::numeric_limits<std::size_t>::max()); }
+
+// Pairs compared directly before whole-tree hashes are worth their upkeep.
+constexpr std::size_t DIRECT_PAIRS = 64;
 
 constexpr std::uint64_t mix(std::uint64_t seed, std::uint64_t value) {
   // splitmix64 finaliser over the running seed.
@@ -130,12 +140,6 @@ bool trees_equal(const SchemaNode& a, const SchemaNode& b) {
   if (&a == &b) return true;
   std::vector<Pending> todo;
   return node_shallow_equal(a, b, todo) && drain(todo);
-}
-
-bool pattern_trees_equal(const SeqPattern& a, const SeqPattern& b) {
-  if (&a == &b) return true;
-  std::vector<Pending> todo;
-  return pattern_shallow_equal(a, b, todo) && drain(todo);
 }
 
 std::uint64_t shallow_hash(const SchemaNode& root) {
@@ -209,6 +213,173 @@ std::uint64_t shallow_hash(const SchemaNode& root) {
     }
   }
   return h;
+}
+
+namespace {
+
+std::uint64_t constraint_hash(std::uint64_t h, const std::vector<Constraint>& constraints) {
+  h = mix(h, constraints.size());
+  for (const Constraint& c : constraints) {
+    h = mix(h, static_cast<std::uint64_t>(c.kind));
+    h = mix(h, c.kind == ConstraintKind::Regex ? std::hash<std::string>{}(c.pattern_text) : c.word);
+  }
+  return h;
+}
+
+}  // namespace
+
+bool StructureCache::equal(const SchemaNode& a, const SchemaNode& b) {
+  if (&a == &b) return true;
+  std::vector<Pending> todo;
+  if (!node_shallow_equal(a, b, todo)) return false;
+  if (std::optional<bool> direct = drain(todo, DIRECT_PAIRS)) return *direct;
+  // Large trees: unequal whole-tree hashes settle it; equal ones are
+  // confirmed by comparing the rest.
+  if (hash(a) != hash(b)) return false;
+  return drain(todo);
+}
+
+bool StructureCache::equal(const SeqPattern& a, const SeqPattern& b) {
+  if (&a == &b) return true;
+  std::vector<Pending> todo;
+  if (!pattern_shallow_equal(a, b, todo)) return false;
+  if (std::optional<bool> direct = drain(todo, DIRECT_PAIRS)) return *direct;
+  // Large trees: unequal whole-tree hashes settle it; equal ones are
+  // confirmed by comparing the rest.
+  if (hash(a) != hash(b)) return false;
+  return drain(todo);
+}
+
+std::uint64_t StructureCache::hash(const SeqPattern& pattern) {
+  if (auto it = pattern_hashes_.find(&pattern); it != pattern_hashes_.end()) return it->second;
+  // Every item node first, so that the post-order below only looks them up.
+  std::vector<const SeqPattern*> work{&pattern};
+  while (!work.empty()) {
+    const SeqPattern* p = work.back();
+    work.pop_back();
+    for (const SchemaNode& n : p->item) hash(n);
+    for (const SeqPattern& part : p->parts) work.push_back(&part);
+  }
+  work.push_back(&pattern);
+  std::vector<bool> ready{false};
+  while (!work.empty()) {
+    const SeqPattern* p = work.back();
+    if (pattern_hashes_.contains(p)) {
+      work.pop_back();
+      ready.pop_back();
+      continue;
+    }
+    if (!ready.back()) {
+      ready.back() = true;
+      for (const SeqPattern& part : p->parts) {
+        if (!pattern_hashes_.contains(&part)) {
+          work.push_back(&part);
+          ready.push_back(false);
+        }
+      }
+      continue;
+    }
+    std::uint64_t h = mix(0x5E, static_cast<std::uint64_t>(p->kind));
+    for (const SchemaNode& n : p->item) h = mix(h, node_hashes_.at(&n));
+    h = mix(h, p->parts.size());
+    for (const SeqPattern& part : p->parts) h = mix(h, pattern_hashes_.at(&part));
+    pattern_hashes_.emplace(p, h);
+    work.pop_back();
+    ready.pop_back();
+  }
+  return pattern_hashes_.at(&pattern);
+}
+
+std::uint64_t StructureCache::hash(const SchemaNode& root) {
+  if (auto it = node_hashes_.find(&root); it != node_hashes_.end()) return it->second;
+  // Post-order over the nodes with an explicit stack. Patterns nest only
+  // patterns and item nodes; an item node is hashed before its pattern.
+  struct Frame {
+    const SchemaNode* node;
+    bool ready;
+  };
+  std::vector<Frame> work{{&root, false}};
+  auto queue = [&](const SchemaNode& child) {
+    if (!node_hashes_.contains(&child)) work.push_back({&child, false});
+  };
+  auto queue_pattern_items = [&](const SeqPattern& pattern) {
+    std::vector<const SeqPattern*> patterns{&pattern};
+    while (!patterns.empty()) {
+      const SeqPattern* p = patterns.back();
+      patterns.pop_back();
+      for (const SchemaNode& n : p->item) queue(n);
+      for (const SeqPattern& part : p->parts) patterns.push_back(&part);
+    }
+  };
+  while (!work.empty()) {
+    const Frame frame = work.back();
+    const SchemaNode& n = *frame.node;
+    if (!frame.ready) {
+      work.back().ready = true;
+      for (const SchemaNode& child : n.children) queue(child);
+      for (const SeqPattern& p : n.pattern) queue_pattern_items(p);
+      for (const RecordField& f : n.fields) queue(f.node);
+      for (const ExtrasPair& e : n.extras) {
+        queue(e.key);
+        queue(e.value);
+      }
+      continue;
+    }
+    work.pop_back();
+    std::uint64_t h = mix(0xA1, static_cast<std::uint64_t>(n.kind));
+    switch (n.kind) {
+      case NodeKind::Anything:
+      case NodeKind::Any:
+      case NodeKind::Nothing:
+      case NodeKind::None:
+      case NodeKind::Bool:
+      case NodeKind::Int:
+      case NodeKind::Float:
+      case NodeKind::Str:
+      case NodeKind::Bytes:
+        break;
+      case NodeKind::Literal:
+      case NodeKind::Instance:
+      case NodeKind::Ref:
+      case NodeKind::Placeholder:
+        h = mix(h, n.word);
+        break;
+      case NodeKind::Sequence:
+        h = mix(h, static_cast<std::uint64_t>(n.seq_kind));
+        // Every item node below is hashed by now, so this does not nest.
+        h = mix(h, hash(n.seq_pattern()));
+        break;
+      case NodeKind::Set:
+      case NodeKind::FrozenSet:
+      case NodeKind::Complement:
+      case NodeKind::Union:
+      case NodeKind::Intersection:
+        h = mix(h, n.children.size());
+        for (const SchemaNode& child : n.children) h = mix(h, node_hashes_.at(&child));
+        break;
+      case NodeKind::Object:
+        h = mix(h, n.word);
+        [[fallthrough]];
+      case NodeKind::Record:
+        h = mix(h, n.fields.size());
+        for (const RecordField& f : n.fields) {
+          h = mix(h, std::hash<std::string_view>{}(f.key));
+          h = mix(h, f.required ? 1 : 0);
+          h = mix(h, node_hashes_.at(&f.node));
+        }
+        h = mix(h, n.extras.size());
+        for (const ExtrasPair& e : n.extras) {
+          h = mix(h, node_hashes_.at(&e.key));
+          h = mix(h, node_hashes_.at(&e.value));
+        }
+        break;
+      case NodeKind::Refined:
+        h = constraint_hash(mix(h, node_hashes_.at(&n.base())), n.constraints);
+        break;
+    }
+    node_hashes_.emplace(&n, h);
+  }
+  return node_hashes_.at(&root);
 }
 
 }  // namespace quillmar::core::decision_detail

@@ -6,9 +6,11 @@
 namespace quillmar::core {
 
 using decision_detail::complement_emptiness;
+using decision_detail::EmptinessQuery;
 using decision_detail::intersection_emptiness;
-using decision_detail::pattern_trees_equal;
+using decision_detail::node_emptiness;
 using decision_detail::shallow_hash;
+using decision_detail::StructureCache;
 using decision_detail::trees_equal;
 
 namespace {
@@ -18,11 +20,6 @@ constexpr std::size_t LINEAR_ASSUMPTIONS = 8;
 
 std::uint64_t pair_hash(const SchemaNode& sub, const SchemaNode& sup) {
   return shallow_hash(sub) * 0x9E3779B97F4A7C15ull ^ shallow_hash(sup);
-}
-
-bool entry_matches(const SchemaNode* entry_sub, const SchemaNode* entry_sup, const SchemaNode& sub,
-                   const SchemaNode& sup) {
-  return trees_equal(*entry_sub, sub) && trees_equal(*entry_sup, sup);
 }
 
 }  // namespace
@@ -46,27 +43,42 @@ void AssumptionStack::pop() {
   entries_.pop_back();
 }
 
-bool AssumptionStack::holds(const SchemaNode& sub, const SchemaNode& sup) const {
+template <class Equal>
+bool AssumptionStack::holds_by(const SchemaNode& sub, const SchemaNode& sup, Equal equal) const {
+  auto matches = [&](const Entry& e) { return equal(*e.sub, sub) && equal(*e.sup, sup); };
   if (entries_.empty()) return false;
   if (entries_.size() <= LINEAR_ASSUMPTIONS) {
     for (const Entry& e : entries_) {
-      if (entry_matches(e.sub, e.sup, sub, sup)) return true;
+      if (matches(e)) return true;
     }
     return false;
   }
   auto [first, last] = by_hash_.equal_range(pair_hash(sub, sup));
   for (auto it = first; it != last; ++it) {
-    const Entry& e = entries_[it->second];
-    if (entry_matches(e.sub, e.sup, sub, sup)) return true;
+    if (matches(entries_[it->second])) return true;
   }
   return false;
 }
 
+bool AssumptionStack::holds(const SchemaNode& sub, const SchemaNode& sup) const {
+  return holds_by(sub, sup, trees_equal);
+}
+
+bool AssumptionStack::holds(const SchemaNode& sub, const SchemaNode& sup, StructureCache& structure) const {
+  return holds_by(sub, sup, [&](const SchemaNode& a, const SchemaNode& b) { return structure.equal(a, b); });
+}
+
 namespace {
+
+// Every internal step below has ctx.structure set.
 
 DecisionContext deeper(DecisionContext ctx) {
   ++ctx.depth;
   return ctx;
+}
+
+EmptinessQuery emptiness_query(const DecisionContext& ctx) {
+  return EmptinessQuery{ctx.oracle, ctx.definitions, *ctx.counter, *ctx.structure};
 }
 
 bool leaf_yes(const SchemaNode& sub, const SchemaNode& sup, const DecisionContext& ctx) {
@@ -74,32 +86,42 @@ bool leaf_yes(const SchemaNode& sub, const SchemaNode& sup, const DecisionContex
 }
 
 bool is_empty_at(const SchemaNode& node, const DecisionContext& ctx) {
-  ExpansionStack expansions;
-  return emptiness(node, ctx.oracle, ctx.definitions, expansions, *ctx.counter, ctx.depth).empty;
+  return node_emptiness(node, emptiness_query(ctx), ctx.depth).empty;
 }
 
-// sup admits every value.
+// The node admits every value.
 bool is_full_at(const SchemaNode& node, const DecisionContext& ctx) {
-  ExpansionStack expansions;
-  return complement_emptiness(node, ctx.oracle, ctx.definitions, expansions, *ctx.counter, ctx.depth).empty;
+  return complement_emptiness(node, emptiness_query(ctx), ctx.depth).empty;
 }
 
-bool intersection_subtype(std::span<const SchemaNode* const> members, const SchemaNode& sup, DecisionContext ctx,
-                          AssumptionStack& stack);
+bool subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ctx, AssumptionStack& stack);
+bool patterns_within(const SeqPattern& sub, const SeqPattern& sup, DecisionContext ctx, AssumptionStack& stack);
+bool records_within(std::span<const RecordField> sub_fields, std::span<const ExtrasPair> sub_extras,
+                    std::span<const RecordField> sup_fields, std::span<const ExtrasPair> sup_extras,
+                    DecisionContext ctx, AssumptionStack& stack);
+bool attributes_within(std::span<const RecordField> sup_fields, const FieldMap& sub_fields, DecisionContext ctx,
+                       AssumptionStack& stack);
+bool intersection_within(std::span<const SchemaNode* const> members, const SchemaNode& sup, DecisionContext ctx,
+                         AssumptionStack& stack);
+
+bool complement_within(const SchemaNode& sub, const SchemaNode& inner, const DecisionContext& ctx) {
+  const SchemaNode* members[] = {&sub, &inner};
+  return intersection_emptiness(members, emptiness_query(ctx), ctx.depth).empty;
+}
 
 // The value under one key must match every field with that key, so it lies in
 // the intersection of their nodes.
-bool value_included(std::span<const SchemaNode* const> nodes, const SchemaNode& sup, DecisionContext ctx,
-                    AssumptionStack& stack) {
-  if (nodes.size() == 1) return is_subtype(*nodes.front(), sup, ctx, stack);
-  return intersection_subtype(nodes, sup, ctx, stack);
+bool value_within(std::span<const SchemaNode* const> nodes, const SchemaNode& sup, DecisionContext ctx,
+                  AssumptionStack& stack) {
+  if (nodes.size() == 1) return subtype(*nodes.front(), sup, ctx, stack);
+  return intersection_within(nodes, sup, ctx, stack);
 }
 
-// The steps of is_subtype that apply to an Intersection sub, for one that was
-// never built: the members of a repeated key. Assumptions are not consulted:
-// no such intersection is ever pushed, and skipping only loses proofs.
-bool intersection_subtype(std::span<const SchemaNode* const> members, const SchemaNode& sup, DecisionContext ctx,
-                          AssumptionStack& stack) {
+// The steps of is_subtype that apply to an Intersection sub, for one that is
+// never built: the fields of a repeated key. The assumption stack is not
+// consulted, since no such intersection is ever pushed on it.
+bool intersection_within(std::span<const SchemaNode* const> members, const SchemaNode& sup, DecisionContext ctx,
+                         AssumptionStack& stack) {
   if (ctx.depth >= MAX_DECISION_DEPTH || !spend_work(*ctx.counter)) return false;
   const DecisionContext next = deeper(ctx);
 
@@ -118,30 +140,27 @@ bool intersection_subtype(std::span<const SchemaNode* const> members, const Sche
 
   if (sup.kind == NodeKind::Intersection && sup.members().size() == members.size()) {
     bool equal = true;
-    for (std::size_t i = 0; i < members.size() && equal; ++i) equal = trees_equal(*members[i], sup.members()[i]);
+    for (std::size_t i = 0; i < members.size() && equal; ++i) {
+      equal = ctx.structure->equal(*members[i], sup.members()[i]);
+    }
     if (equal) return true;
   }
 
-  {
-    ExpansionStack expansions;
-    if (intersection_emptiness(members, ctx.oracle, ctx.definitions, expansions, *ctx.counter, next.depth).empty) {
-      return true;
-    }
-  }
+  if (intersection_emptiness(members, emptiness_query(next), next.depth).empty) return true;
   if (is_full_at(sup, next)) return true;
 
   if (sup.kind == NodeKind::Intersection) {
     for (const SchemaNode& m : sup.members()) {
-      if (!intersection_subtype(members, m, next, stack)) return false;
+      if (!intersection_within(members, m, next, stack)) return false;
     }
     return true;
   }
   for (const SchemaNode* m : members) {
-    if (is_subtype(*m, sup, next, stack)) return true;
+    if (subtype(*m, sup, next, stack)) return true;
   }
   if (sup.kind == NodeKind::Union) {
     for (const SchemaNode& m : sup.members()) {
-      if (intersection_subtype(members, m, next, stack)) return true;
+      if (intersection_within(members, m, next, stack)) return true;
     }
   }
   return false;
@@ -189,19 +208,18 @@ bool admits_any_str_key(const ExtrasPair& pair) {
   return pair.key.kind == NodeKind::Str || pair.key.kind == NodeKind::Anything;
 }
 
-// Unfolds the definition at `definition` on one side, under the assumption
-// that (sub, sup) holds.
+// Unfolds one side's definition under the assumption that (sub, sup) holds.
 bool unfold(std::uint64_t definition, bool on_sub_side, const SchemaNode& sub, const SchemaNode& sup,
             DecisionContext next, AssumptionStack& stack) {
   if (definition >= next.definitions.size()) return false;
   const SchemaNode& body = next.definitions[definition];
   stack.push(sub, sup);
-  const bool result = on_sub_side ? is_subtype(body, sup, next, stack) : is_subtype(sub, body, next, stack);
+  const bool result = on_sub_side ? subtype(body, sup, next, stack) : subtype(sub, body, next, stack);
   stack.pop();
   return result;
 }
 
-// The rules that proceed by the kind of sup; false when none applies.
+// The rules that go by the kind of sup; `applied` is cleared when none does.
 bool by_supertype_kind(const SchemaNode& sub, const SchemaNode& sup, DecisionContext next, AssumptionStack& stack,
                        bool& applied) {
   applied = true;
@@ -209,26 +227,26 @@ bool by_supertype_kind(const SchemaNode& sub, const SchemaNode& sup, DecisionCon
     case NodeKind::Sequence:
       if (sub.kind != NodeKind::Sequence) break;
       if (sub.seq_kind != sup.seq_kind) return leaf_yes(sub, sup, next);
-      return pattern_subtype(sub.seq_pattern(), sup.seq_pattern(), next, stack);
+      return patterns_within(sub.seq_pattern(), sup.seq_pattern(), next, stack);
     case NodeKind::Set:
     case NodeKind::FrozenSet:
       if (sub.kind != sup.kind) break;
-      return is_subtype(sub.element(), sup.element(), next, stack);
+      return subtype(sub.element(), sup.element(), next, stack);
     case NodeKind::Record:
       if (sub.kind != NodeKind::Record) break;
-      return record_subtype(sub.fields, sub.extras, sup.fields, sup.extras, next, stack);
+      return records_within(sub.fields, sub.extras, sup.fields, sup.extras, next, stack);
     case NodeKind::Complement:
-      // Within the complement of Y: either the sides exchange, or sub must
-      // share no value with Y.
-      if (sub.kind == NodeKind::Complement) return is_subtype(sup.inner(), sub.inner(), next, stack);
-      return within_complement(sub, sup.inner(), next);
+      // Within the complement of Y: the sides exchange, or sub must share no
+      // value with Y.
+      if (sub.kind == NodeKind::Complement) return subtype(sup.inner(), sub.inner(), next, stack);
+      return complement_within(sub, sup.inner(), next);
     case NodeKind::Object:
       if (sub.kind != NodeKind::Object) break;
       if (sub.class_index() != sup.class_index()) return leaf_yes(sub, sup, next);
-      return attributes_subtype(sup.fields, field_map(sub.fields), next, stack);
+      return attributes_within(sup.fields, field_map(sub.fields), next, stack);
     case NodeKind::Refined:
       if (sub.kind != NodeKind::Refined) return leaf_yes(sub, sup, next);
-      return is_subtype(sub.base(), sup.base(), next, stack) &&
+      return subtype(sub.base(), sup.base(), next, stack) &&
              constraints_imply(sup.constraints, sub.constraints, next.oracle);
     case NodeKind::Ref:
       return unfold(sup.definition(), false, sub, sup, next, stack);
@@ -252,13 +270,11 @@ bool by_supertype_kind(const SchemaNode& sub, const SchemaNode& sup, DecisionCon
   return false;
 }
 
-}  // namespace
-
-bool is_subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ctx, AssumptionStack& stack) {
+bool subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ctx, AssumptionStack& stack) {
   if (ctx.depth >= MAX_DECISION_DEPTH || !spend_work(*ctx.counter)) return false;
   const DecisionContext next = deeper(ctx);
 
-  if (stack.holds(sub, sup)) return true;
+  if (stack.holds(sub, sup, *ctx.structure)) return true;
 
   if (const ExactKinds sub_kinds = exact_kinds(sub, next.depth); sub_kinds.exact) {
     if (const ExactKinds sup_kinds = exact_kinds(sup, next.depth); sup_kinds.exact) {
@@ -266,35 +282,35 @@ bool is_subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ct
     }
   }
 
-  if (trees_equal(sub, sup)) return true;
+  if (ctx.structure->equal(sub, sup)) return true;
   if (is_empty_at(sub, next)) return true;
   if (is_full_at(sup, next)) return true;
 
   if (sub.kind == NodeKind::Union) {
     for (const SchemaNode& m : sub.members()) {
-      if (!is_subtype(m, sup, next, stack)) return false;
+      if (!subtype(m, sup, next, stack)) return false;
     }
     return true;
   }
   if (sup.kind == NodeKind::Intersection) {
     for (const SchemaNode& m : sup.members()) {
-      if (!is_subtype(sub, m, next, stack)) return false;
+      if (!subtype(sub, m, next, stack)) return false;
     }
     return true;
   }
   if (sub.kind == NodeKind::Intersection) {
     for (const SchemaNode& m : sub.members()) {
-      if (is_subtype(m, sup, next, stack)) return true;
+      if (subtype(m, sup, next, stack)) return true;
     }
     if (sup.kind != NodeKind::Union) return false;
     for (const SchemaNode& m : sup.members()) {
-      if (is_subtype(sub, m, next, stack)) return true;
+      if (subtype(sub, m, next, stack)) return true;
     }
     return false;
   }
   if (sup.kind == NodeKind::Union) {
     for (const SchemaNode& m : sup.members()) {
-      if (is_subtype(sub, m, next, stack)) return true;
+      if (subtype(sub, m, next, stack)) return true;
     }
     return false;
   }
@@ -304,23 +320,23 @@ bool is_subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ct
   const bool answer = by_supertype_kind(sub, sup, next, stack, applied);
   if (applied) return answer;
 
-  if (sub.kind == NodeKind::Refined) return is_subtype(sub.base(), sup, next, stack);
+  if (sub.kind == NodeKind::Refined) return subtype(sub.base(), sup, next, stack);
   return leaf_yes(sub, sup, next);
 }
 
-bool pattern_subtype(const SeqPattern& sub, const SeqPattern& sup, DecisionContext ctx, AssumptionStack& stack) {
+bool patterns_within(const SeqPattern& sub, const SeqPattern& sup, DecisionContext ctx, AssumptionStack& stack) {
   // Pattern levels spend nothing but still nest on the native stack.
   if (ctx.depth >= MAX_DECISION_DEPTH) return false;
   const DecisionContext next = deeper(ctx);
 
-  if (pattern_trees_equal(sub, sup)) return true;
+  if (ctx.structure->equal(sub, sup)) return true;
   // A pattern without a tuple shape admits no sequence at all, so nothing but
   // an equal pattern is proven within it.
   const std::optional<TupleShape> sup_shape = tuple_shape(sup);
   if (!sup_shape) return false;
   if (sub.kind == PatternKind::Alt) {
     for (const SeqPattern& alternative : sub.parts) {
-      if (!pattern_subtype(alternative, sup, next, stack)) return false;
+      if (!patterns_within(alternative, sup, next, stack)) return false;
     }
     return true;
   }
@@ -336,13 +352,13 @@ bool pattern_subtype(const SeqPattern& sub, const SeqPattern& sup, DecisionConte
   if (sub_prefix.size() < sup_prefix.size()) return false;
   for (std::size_t i = 0; i < sub_prefix.size(); ++i) {
     const SchemaNode* target = i < sup_prefix.size() ? sup_prefix[i] : sup_tail;
-    if (target == nullptr || !is_subtype(*sub_prefix[i], *target, next, stack)) return false;
+    if (target == nullptr || !subtype(*sub_prefix[i], *target, next, stack)) return false;
   }
-  if (sub_tail != nullptr) return sup_tail != nullptr && is_subtype(*sub_tail, *sup_tail, next, stack);
+  if (sub_tail != nullptr) return sup_tail != nullptr && subtype(*sub_tail, *sup_tail, next, stack);
   return sub_prefix.size() == sup_prefix.size() || sup_tail != nullptr;
 }
 
-bool record_subtype(std::span<const RecordField> sub_fields, std::span<const ExtrasPair> sub_extras,
+bool records_within(std::span<const RecordField> sub_fields, std::span<const ExtrasPair> sub_extras,
                     std::span<const RecordField> sup_fields, std::span<const ExtrasPair> sup_extras,
                     DecisionContext ctx, AssumptionStack& stack) {
   if (ctx.depth >= MAX_DECISION_DEPTH) return false;
@@ -350,12 +366,12 @@ bool record_subtype(std::span<const RecordField> sub_fields, std::span<const Ext
   const FieldMap sub_map(sub_fields);
   const FieldMap sup_map(sup_fields);
 
-  // Every key the supertype declares: the subtype's value fits each of its
-  // fields, and is required wherever one of them is.
+  // Every field the supertype declares: the subtype's value under that key
+  // fits it, and the key is required where the field is.
   bool declared_fit = true;
   for (const RecordField& field : sup_fields) {
     if (const FieldGroup* own = sub_map.find(field.key)) {
-      if (!value_included(own->nodes, field.node, next, stack) || (field.required && !own->required)) {
+      if (!value_within(own->nodes, field.node, next, stack) || (field.required && !own->required)) {
         declared_fit = false;
         break;
       }
@@ -363,7 +379,7 @@ bool record_subtype(std::span<const RecordField> sub_fields, std::span<const Ext
     }
     bool covered = !field.required;
     for (std::size_t i = 0; covered && i < sub_extras.size(); ++i) {
-      covered = is_subtype(sub_extras[i].value, field.node, next, stack);
+      covered = subtype(sub_extras[i].value, field.node, next, stack);
     }
     if (!covered) {
       declared_fit = false;
@@ -378,7 +394,7 @@ bool record_subtype(std::span<const RecordField> sub_fields, std::span<const Ext
     if (sup_map.find(own.key) != nullptr) continue;
     bool admitted = false;
     for (const ExtrasPair& pair : sup_extras) {
-      if (admits_any_str_key(pair) && value_included(own.nodes, pair.value, next, stack)) {
+      if (admits_any_str_key(pair) && value_within(own.nodes, pair.value, next, stack)) {
         admitted = true;
         break;
       }
@@ -393,7 +409,7 @@ bool record_subtype(std::span<const RecordField> sub_fields, std::span<const Ext
   for (const ExtrasPair& own : sub_extras) {
     bool admitted = false;
     for (const ExtrasPair& pair : sup_extras) {
-      if (is_subtype(own.key, pair.key, next, stack) && is_subtype(own.value, pair.value, next, stack)) {
+      if (subtype(own.key, pair.key, next, stack) && subtype(own.value, pair.value, next, stack)) {
         admitted = true;
         break;
       }
@@ -407,21 +423,52 @@ bool record_subtype(std::span<const RecordField> sub_fields, std::span<const Ext
   return declared_fit && undeclared_fit && extras_fit;
 }
 
-bool within_complement(const SchemaNode& sub, const SchemaNode& inner, DecisionContext ctx) {
-  const SchemaNode* members[] = {&sub, &inner};
-  ExpansionStack expansions;
-  return intersection_emptiness(members, ctx.oracle, ctx.definitions, expansions, *ctx.counter, ctx.depth).empty;
-}
-
-bool attributes_subtype(std::span<const RecordField> sup_fields, const FieldMap& sub_fields, DecisionContext ctx,
-                        AssumptionStack& stack) {
+bool attributes_within(std::span<const RecordField> sup_fields, const FieldMap& sub_fields, DecisionContext ctx,
+                       AssumptionStack& stack) {
   if (ctx.depth >= MAX_DECISION_DEPTH) return false;
   const DecisionContext next = deeper(ctx);
   for (const RecordField& field : sup_fields) {
     const FieldGroup* own = sub_fields.find(field.key);
-    if (own == nullptr || !value_included(own->nodes, field.node, next, stack)) return false;
+    if (own == nullptr || !value_within(own->nodes, field.node, next, stack)) return false;
   }
   return true;
+}
+
+// Runs fn with a structure cache in the context, making one for this call
+// when the caller brought none.
+template <class Fn>
+bool with_structure(DecisionContext ctx, Fn fn) {
+  if (ctx.structure != nullptr) return fn(ctx);
+  StructureCache structure;
+  ctx.structure = &structure;
+  return fn(ctx);
+}
+
+}  // namespace
+
+bool is_subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ctx, AssumptionStack& stack) {
+  return with_structure(ctx, [&](DecisionContext c) { return subtype(sub, sup, c, stack); });
+}
+
+bool pattern_subtype(const SeqPattern& sub, const SeqPattern& sup, DecisionContext ctx, AssumptionStack& stack) {
+  return with_structure(ctx, [&](DecisionContext c) { return patterns_within(sub, sup, c, stack); });
+}
+
+bool record_subtype(std::span<const RecordField> sub_fields, std::span<const ExtrasPair> sub_extras,
+                    std::span<const RecordField> sup_fields, std::span<const ExtrasPair> sup_extras,
+                    DecisionContext ctx, AssumptionStack& stack) {
+  return with_structure(ctx, [&](DecisionContext c) {
+    return records_within(sub_fields, sub_extras, sup_fields, sup_extras, c, stack);
+  });
+}
+
+bool within_complement(const SchemaNode& sub, const SchemaNode& inner, DecisionContext ctx) {
+  return with_structure(ctx, [&](DecisionContext c) { return complement_within(sub, inner, c); });
+}
+
+bool attributes_subtype(std::span<const RecordField> sup_fields, const FieldMap& sub_fields, DecisionContext ctx,
+                        AssumptionStack& stack) {
+  return with_structure(ctx, [&](DecisionContext c) { return attributes_within(sup_fields, sub_fields, c, stack); });
 }
 
 bool constraints_imply(std::span<const Constraint> sup_constraints, std::span<const Constraint> sub_constraints,
@@ -433,10 +480,12 @@ bool constraints_imply(std::span<const Constraint> sup_constraints, std::span<co
 }
 
 bool is_equivalent(const SchemaNode& a, const SchemaNode& b, DecisionContext ctx) {
-  AssumptionStack forward;
-  if (!is_subtype(a, b, ctx, forward)) return false;
-  AssumptionStack backward;
-  return is_subtype(b, a, ctx, backward);
+  return with_structure(ctx, [&](DecisionContext c) {
+    AssumptionStack forward;
+    if (!subtype(a, b, c, forward)) return false;
+    AssumptionStack backward;
+    return subtype(b, a, c, backward);
+  });
 }
 
 bool query_is_subtype(const SchemaNode& sub, const SchemaNode& sup, HostOracle& oracle,

@@ -27,6 +27,7 @@ class AssumptionStack {
   void pop();
   // Some entry is structurally equal to (sub, sup).
   bool holds(const SchemaNode& sub, const SchemaNode& sup) const;
+  bool holds(const SchemaNode& sub, const SchemaNode& sup, decision_detail::StructureCache& structure) const;
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
 
@@ -36,6 +37,9 @@ class AssumptionStack {
     const SchemaNode* sup;
     std::uint64_t hash;
   };
+  template <class Equal>
+  bool holds_by(const SchemaNode& sub, const SchemaNode& sup, Equal equal) const;
+
   std::vector<Entry> entries_;
   // Entry positions by pair hash, so that a deep stack is not scanned at
   // every step.

@@ -13,6 +13,10 @@
 
 namespace quillmar::core {
 
+namespace decision_detail {
+class StructureCache;
+}
+
 // Only Yes is ever acted on; No and Unknown both mean "not proven".
 enum class Verdict : std::uint8_t { No = 0, Yes = 1, Unknown = 2 };
 
@@ -52,6 +56,9 @@ struct DecisionContext {
   std::span<const SchemaNode> definitions;  // the bodies that Ref nodes index
   std::uint32_t* counter;                   // the query's remaining work
   std::uint32_t depth = 0;                  // active decision steps above this one
+  // Structural comparisons shared by the steps of one query; an entry point
+  // given none makes its own.
+  decision_detail::StructureCache* structure = nullptr;
 };
 
 inline bool is_yes(Verdict verdict) { return (static_cast<std::uint8_t>(verdict) & 1u) != 0; }
