@@ -11,6 +11,9 @@
 #pragma once
 
 #include <charconv>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -207,6 +210,25 @@ class Parser {
     bool escaped = false;
     unsigned high_bits = 0;
     for (;;) {
+#ifdef __SSE2__
+      // Sixteen bytes at a time while none of them stops the run.
+      while (end_ - p_ >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+        const __m128i quote = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('"'));
+        const __m128i backslash = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'));
+        // Unsigned chunk <= 0x1F: the control characters.
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk);
+        const int stops = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, backslash), control));
+        if (stops != 0) {
+          const int before = __builtin_ctz(static_cast<unsigned>(stops));
+          high_bits |= (_mm_movemask_epi8(chunk) & ((1 << before) - 1)) != 0;
+          p_ += before;
+          break;
+        }
+        high_bits |= _mm_movemask_epi8(chunk) != 0;
+        p_ += 16;
+      }
+#endif
       // Eight bytes at a time while none of them stops the run.
       while (end_ - p_ >= 8) {
         std::uint64_t word;
@@ -370,13 +392,19 @@ class Parser {
       if (!require_digit()) return false;
     }
     const unsigned char* digits = p_;
+    // Accumulated while scanning; only read when there are at most nineteen
+    // digits, which always fit (longer runs wrap harmlessly).
+    std::uint64_t magnitude = 0;
     if (*p_ == '0') {
       ++p_;
       if (p_ != end_ && is_digit(*p_)) return fail(JsonErrorKind::InvalidNumber, p_);
     } else {
       std::size_t room = static_cast<std::size_t>(end_ - start);
       const unsigned char* limit = room > MAX_INTEGER_PART_BYTES ? start + MAX_INTEGER_PART_BYTES : end_;
-      while (p_ != limit && is_digit(*p_)) ++p_;
+      while (p_ != limit && is_digit(*p_)) {
+        magnitude = magnitude * 10 + (*p_ - '0');
+        ++p_;
+      }
       if (p_ == start + MAX_INTEGER_PART_BYTES && p_ != end_ && is_digit(*p_)) {
         return fail_at(JsonErrorKind::NumberOutOfRange,
                        static_cast<std::size_t>(start - begin_) + MAX_INTEGER_PART_BYTES + 1);
@@ -406,9 +434,6 @@ class Parser {
 
     std::size_t count = static_cast<std::size_t>(digits_end - digits);
     if (count <= 19) {
-      // Nineteen digits always fit an unsigned 64-bit accumulator.
-      std::uint64_t magnitude = 0;
-      for (const unsigned char* d = digits; d != digits_end; ++d) magnitude = magnitude * 10 + (*d - '0');
       if (!negative && magnitude <= static_cast<std::uint64_t>(INT64_MAX)) {
         return sink(sink_.integer(static_cast<std::int64_t>(magnitude)));
       }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "errors/report.hpp"
@@ -232,7 +233,17 @@ std::unexpected<Error> no_memory() {
 // closes, then move as one contiguous block into the arena.
 class TreeSink {
  public:
-  TreeSink() { stack_.reserve(64); }
+  // The stack of the thread's previous parse is reused: a large document's
+  // stack would otherwise grow page by page on every parse.
+  TreeSink() : stack_(std::exchange(spare_stack(), {})) {
+    stack_.clear();
+    stack_.reserve(64);
+  }
+  TreeSink(const TreeSink&) = delete;
+  TreeSink& operator=(const TreeSink&) = delete;
+  ~TreeSink() {
+    if (stack_.capacity() <= MAX_SPARE_STACK_VALUES) spare_stack() = std::move(stack_);
+  }
 
   std::size_t mark() const { return stack_.size(); }
 
@@ -288,6 +299,12 @@ class TreeSink {
     auto* block = static_cast<JsonValue*>(document_.arena_.allocate(count * sizeof(JsonValue), alignof(JsonMember)));
     std::memcpy(static_cast<void*>(block), stack_.data() + from, count * sizeof(JsonValue));
     return block;
+  }
+
+  static constexpr std::size_t MAX_SPARE_STACK_VALUES = (std::size_t{8} << 20) / sizeof(JsonValue);
+  static std::vector<JsonValue>& spare_stack() {
+    thread_local std::vector<JsonValue> spare;
+    return spare;
   }
 
   std::vector<JsonValue> stack_;

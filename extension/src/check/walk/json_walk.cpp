@@ -1,0 +1,604 @@
+// The boolean walk over a JsonValue tree. Every rule gives the answer the
+// Python walk gives for json_to_python of the value; the tree is read
+// directly wherever that answer needs no Python code, and a Python object is
+// made only where a rule does (non-builtin classes, container literals,
+// predicates, bounds of other types, attribute reads).
+#include "check/walk/json_walk.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "check/walk/precompute.hpp"
+#include "regex/pattern.hpp"
+
+namespace quillmar::ext {
+namespace {
+
+using core::Constraint;
+using core::ConstraintKind;
+using core::PatternKind;
+using core::SeqPattern;
+
+// The walk inside one check: the context never changes, so it is passed by reference.
+bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx);
+
+// The class json_to_python gives the value.
+PyTypeObject* python_type_of(const JsonValue& value) {
+  switch (value.kind()) {
+    case JsonKind::Null:
+      return Py_TYPE(Py_None);
+    case JsonKind::Bool:
+      return &PyBool_Type;
+    case JsonKind::Int:
+    case JsonKind::BigInt:
+      return &PyLong_Type;
+    case JsonKind::Float:
+      return &PyFloat_Type;
+    case JsonKind::String:
+      return &PyUnicode_Type;
+    case JsonKind::Array:
+      return &PyList_Type;
+    case JsonKind::Object:
+      return &PyDict_Type;
+  }
+  return Py_TYPE(Py_None);
+}
+
+// A failed conversion as the outcome of a Python operation: an ordinary
+// exception means not a member, a fatal one ends the check.
+bool fold_conversion_failure(Error error, CheckState& state) {
+  PyRef exception = std::move(error).into_exception();
+  if (exception && is_fatal_exception(exception.get())) store_fatal_error(std::move(exception), state);
+  return false;
+}
+
+enum class OnConversionFailure { Fold, Discard };
+
+// The Python walk of the node over the value's Python form.
+bool walk_as_python(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx, OnConversionFailure failure) {
+  Result<PyRef> converted = json_to_python(value);
+  if (!converted) {
+    if (failure == OnConversionFailure::Fold) return fold_conversion_failure(std::move(converted.error()), *ctx.state);
+    return false;
+  }
+  Path path;
+  ErrorList errors;
+  return walk(node, converted->get(), path, ctx.with_mode(WalkMode::BooleanOnly), errors);
+}
+
+bool has_kind_type(NodeKind kind, const JsonValue& value) {
+  switch (kind) {
+    case NodeKind::None:
+      return value.kind() == JsonKind::Null;
+    case NodeKind::Bool:
+      return value.kind() == JsonKind::Bool;
+    case NodeKind::Int:
+      // bool is an int subclass
+      return value.kind() == JsonKind::Int || value.kind() == JsonKind::BigInt || value.kind() == JsonKind::Bool;
+    case NodeKind::Float:
+      return value.kind() == JsonKind::Float;
+    case NodeKind::Str:
+      return value.kind() == JsonKind::String;
+    case NodeKind::Bytes:
+    case NodeKind::Nothing:
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refined:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return false;
+  }
+  return false;
+}
+
+// A str's UTF-8 text; nothing for a lone surrogate, which no JSON string holds.
+std::optional<std::string_view> utf8_of(PyObject* str) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+  if (!data) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+// An exact int that fits 64 bits.
+std::optional<std::int64_t> small_int_of(PyObject* object) {
+  if (!PyLong_CheckExact(object)) return std::nullopt;
+  int overflow = 0;
+  long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+  if (overflow != 0 || (value == -1 && PyErr_Occurred())) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(value);
+}
+
+// The literal rule asks for the literal's exact type before any comparison,
+// and every converted value has a builtin type, so most pairs are decided by
+// the literal's type alone; equal types compare by value as Python would.
+bool walk_literal_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  PyObject* literal = ctx.schema->pool.at(node.value_index());
+  if (!literal) return false;
+  if (Py_TYPE(literal) != python_type_of(value)) return false;
+  switch (value.kind()) {
+    case JsonKind::Null:
+      return true;
+    case JsonKind::Bool:
+      return (literal == Py_True) == value.as_bool();
+    case JsonKind::Int: {
+      std::optional<std::int64_t> small = small_int_of(literal);
+      return small && *small == value.as_int();
+    }
+    case JsonKind::BigInt:
+      // A literal inside 64 bits cannot equal an integer outside them.
+      if (small_int_of(literal)) return false;
+      return walk_as_python(node, value, ctx, OnConversionFailure::Fold);
+    case JsonKind::Float:
+      return PyFloat_AS_DOUBLE(literal) == value.as_float();
+    case JsonKind::String: {
+      std::optional<std::string_view> text = utf8_of(literal);
+      return text && *text == value.as_string();
+    }
+    case JsonKind::Array:
+    case JsonKind::Object:
+      return walk_as_python(node, value, ctx, OnConversionFailure::Fold);
+  }
+  return false;
+}
+
+// isinstance against a class whose metaclass is exactly type runs no
+// __instancecheck__: it is the subtype test of the value's builtin class.
+bool walk_instance_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  PyObject* cls = ctx.schema->pool.at(node.class_index());
+  if (!cls) return false;
+  if (Py_IS_TYPE(cls, &PyType_Type)) {
+    return PyType_IsSubtype(python_type_of(value), reinterpret_cast<PyTypeObject*>(cls)) != 0;
+  }
+  return walk_as_python(node, value, ctx, OnConversionFailure::Fold);
+}
+
+// A sequence pattern read as a prefix and a tail without building a vector:
+// the same readings as core::tuple_shape.
+struct ShapeView {
+  const SeqPattern* concat = nullptr;  // the prefix items are concat->parts[0, prefix)
+  const SchemaNode* single = nullptr;  // or the one Item
+  std::size_t prefix = 0;
+  const SchemaNode* tail = nullptr;
+
+  const SchemaNode* at(std::size_t i) const {
+    if (i >= prefix) return tail;
+    return single ? single : &concat->parts[i].item_node();
+  }
+};
+
+bool is_star_of_item(const SeqPattern& pattern) {
+  return pattern.kind == PatternKind::Star && pattern.star_inner().kind == PatternKind::Item;
+}
+
+std::optional<ShapeView> shape_of(const SeqPattern& pattern) {
+  ShapeView shape;
+  switch (pattern.kind) {
+    case PatternKind::Empty:
+      return shape;
+    case PatternKind::Item:
+      shape.single = &pattern.item_node();
+      shape.prefix = 1;
+      return shape;
+    case PatternKind::Star:
+      if (!is_star_of_item(pattern)) return std::nullopt;
+      shape.tail = &pattern.star_inner().item_node();
+      return shape;
+    case PatternKind::Concat:
+      shape.concat = &pattern;
+      for (std::size_t i = 0; i < pattern.parts.size(); ++i) {
+        const SeqPattern& part = pattern.parts[i];
+        if (part.kind == PatternKind::Item && shape.prefix == i) {
+          ++shape.prefix;
+        } else if (i + 1 == pattern.parts.size() && is_star_of_item(part)) {
+          shape.tail = &part.star_inner().item_node();
+        } else {
+          return std::nullopt;
+        }
+      }
+      return shape;
+    case PatternKind::Alt:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// JSON arrays are lists; they are never tuples.
+bool walk_sequence_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  std::optional<ShapeView> shape = shape_of(node.seq_pattern());
+  if (!shape) return false;
+  if (node.seq_kind != core::SeqKind::List || value.kind() != JsonKind::Array) return false;
+  std::span<const JsonValue> items = value.items();
+  if (shape->tail ? items.size() < shape->prefix : items.size() != shape->prefix) return false;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!walk_json_at(*shape->at(i), items[i], ctx)) return false;
+  }
+  return true;
+}
+
+// Which declared keys the walk has met, inline for up to 256 keys.
+class SeenKeys {
+ public:
+  explicit SeenKeys(std::size_t count) {
+    if (count > kInlineBits) {
+      heap_.assign((count + 63) / 64, 0);
+      words_ = heap_.data();
+    }
+  }
+  SeenKeys(const SeenKeys&) = delete;
+  SeenKeys& operator=(const SeenKeys&) = delete;
+
+  // Whether the key is new.
+  bool insert(std::size_t key) {
+    std::uint64_t& word = words_[key / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (key % 64);
+    const bool fresh = (word & bit) == 0;
+    word |= bit;
+    return fresh;
+  }
+
+ private:
+  static constexpr std::size_t kInlineBits = 256;
+  std::array<std::uint64_t, kInlineBits / 64> inline_{};
+  std::vector<std::uint64_t> heap_;
+  std::uint64_t* words_ = inline_.data();
+};
+
+// For a walk over an object's members from the last to the first: whether a
+// member already passed (a later one) has the same key, so that the dict built
+// from the document would hold that one instead. Small objects are scanned;
+// larger ones get a table of the keys passed, built on first use.
+class LaterKeys {
+ public:
+  explicit LaterKeys(std::span<const JsonMember> members) : members_(members), covered_(members.size()) {}
+
+  bool has_later(std::size_t i) {
+    std::string_view key = members_[i].key_bytes();
+    if (members_.size() <= kScanLimit) {
+      for (std::size_t j = i + 1; j < members_.size(); ++j) {
+        if (members_[j].key_bytes() == key) return true;
+      }
+      return false;
+    }
+    if (slots_.empty()) slots_.assign(std::bit_ceil(members_.size() * 2), kEmpty);
+    while (covered_ > i + 1) insert(--covered_);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash(key) & mask; slots_[at] != kEmpty; at = (at + 1) & mask) {
+      if (members_[slots_[at]].key_bytes() == key) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kScanLimit = 16;
+  static constexpr std::uint32_t kEmpty = UINT32_MAX;
+
+  static std::size_t hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+  void insert(std::size_t j) {
+    std::string_view key = members_[j].key_bytes();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = hash(key) & mask;
+    for (; slots_[at] != kEmpty; at = (at + 1) & mask) {
+      if (members_[slots_[at]].key_bytes() == key) return;
+    }
+    slots_[at] = static_cast<std::uint32_t>(j);
+  }
+
+  std::span<const JsonMember> members_;
+  std::size_t covered_;  // the table holds the keys of members [covered_, size)
+  std::vector<std::uint32_t> slots_;
+};
+
+const RecordIndex* record_keys(const SchemaNode& node, const WalkContext& ctx, std::optional<RecordIndex>& local) {
+  static const RecordIndex no_fields;
+  if (node.fields.empty()) return &no_fields;
+  if (const RecordIndex* index = ctx.precompute->record(node)) return index;
+  Result<RecordIndex> built = RecordIndex::build(node.fields);
+  if (!built) {
+    store_fatal_error(std::move(built.error()).into_exception(), *ctx.state);
+    return nullptr;
+  }
+  local.emplace(std::move(*built));
+  return &*local;
+}
+
+bool some_pair_matches(const std::vector<core::ExtrasPair>& extras, const JsonMember& member, const WalkContext& ctx) {
+  return std::any_of(extras.begin(), extras.end(), [&](const core::ExtrasPair& pair) {
+    return walk_json_at(pair.key, member.key, ctx) && walk_json_at(pair.value, member.value, ctx);
+  });
+}
+
+// Judged as the dict json.loads would build: each key once, with its last
+// value. Members are visited from the last, so the first occurrence of a key
+// met is the one that counts.
+bool walk_record_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  if (value.kind() != JsonKind::Object) return false;
+  std::optional<RecordIndex> local;
+  const RecordIndex* index = record_keys(node, ctx, local);
+  if (!index) return false;
+  std::span<const JsonMember> members = value.members();
+  std::uint64_t remaining = index->required_count();
+  // Fewer members than required keys can never fill them.
+  if (members.size() < remaining) return false;
+  std::span<const RecordKey> keys = index->keys();
+  SeenKeys seen(keys.size());
+  LaterKeys later(members);
+  for (std::size_t i = members.size(); i-- > 0;) {
+    const JsonMember& member = members[i];
+    // Documents mostly list a record's keys in declared order: the key at the
+    // member's own position is tried before the hash lookup.
+    std::optional<std::size_t> declared;
+    if (i < keys.size() && keys[i].text == member.key_bytes()) {
+      declared = i;
+    } else if (!keys.empty()) {
+      declared = index->find(member.key_bytes());
+    }
+    if (declared) {
+      if (!seen.insert(*declared)) continue;
+      const RecordKey& key = keys[*declared];
+      for (std::uint32_t field : key.fields) {
+        if (!walk_json_at(node.fields[field].node, member.value, ctx)) return false;
+      }
+      if (key.required) --remaining;
+    } else if (!later.has_later(i) && !some_pair_matches(node.extras, member, ctx)) {
+      return false;
+    }
+  }
+  return remaining == 0;
+}
+
+// Constraints over JSON values. Lengths of strings and arrays, patterns and
+// same-type numeric bounds are read from the tree; the rest go to the
+// Python rule over the value's Python form, made once.
+class JsonConstraints {
+ public:
+  JsonConstraints(const JsonValue& value, const WalkContext& ctx) : value_(value), ctx_(ctx) {}
+
+  bool check(const Constraint& constraint) {
+    if (std::optional<bool> native = check_natively(constraint)) return *native;
+    PyObject* object = python_value();
+    if (!object) return false;
+    Path path;
+    ErrorList errors;
+    return check_constraint(constraint, object, path, ctx_.with_mode(WalkMode::BooleanOnly), errors);
+  }
+
+ private:
+  // A conversion failure makes the value a non-member; its error is dropped.
+  PyObject* python_value() {
+    if (!converted_ && !conversion_failed_) {
+      Result<PyRef> made = json_to_python(value_);
+      if (made) {
+        converted_ = std::move(*made);
+      } else {
+        conversion_failed_ = true;
+      }
+    }
+    return converted_.get();
+  }
+
+  std::optional<bool> check_natively(const Constraint& constraint) {
+    switch (constraint.kind) {
+      case ConstraintKind::MinLen:
+      case ConstraintKind::MaxLen: {
+        std::optional<std::uint64_t> size = length();
+        if (!size) return std::nullopt;
+        return constraint.kind == ConstraintKind::MinLen ? *size >= constraint.length()
+                                                         : *size <= constraint.length();
+      }
+      case ConstraintKind::Regex:
+        return matches(constraint.pattern_text);
+      case ConstraintKind::Ge:
+        return compare(constraint, [](auto a, auto b) { return a >= b; });
+      case ConstraintKind::Gt:
+        return compare(constraint, [](auto a, auto b) { return a > b; });
+      case ConstraintKind::Le:
+        return compare(constraint, [](auto a, auto b) { return a <= b; });
+      case ConstraintKind::Lt:
+        return compare(constraint, [](auto a, auto b) { return a < b; });
+      case ConstraintKind::MultipleOf:
+        return multiple_of(constraint);
+      case ConstraintKind::Predicate:
+        return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  // len() of the Python form; an object's duplicate keys collapse, so it is
+  // left to Python. Scalars have no len(): the TypeError means not a member.
+  std::optional<std::uint64_t> length() const {
+    switch (value_.kind()) {
+      case JsonKind::String:
+        return value_.char_count();
+      case JsonKind::Array:
+        return value_.size();
+      case JsonKind::Object:
+        return std::nullopt;
+      case JsonKind::Null:
+      case JsonKind::Bool:
+      case JsonKind::Int:
+      case JsonKind::BigInt:
+      case JsonKind::Float:
+        return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  // Only a str can match; a JSON string's bytes are its UTF-8 text.
+  bool matches(const std::string& pattern_text) const {
+    if (value_.kind() != JsonKind::String) return false;
+    const re2::RE2* pattern = ctx_.precompute->pattern(pattern_text);
+    CompiledPattern on_the_spot;
+    if (!pattern) {
+      Result<CompiledPattern> compiled = compile_pattern(pattern_text);
+      if (!compiled) return false;
+      on_the_spot = std::move(*compiled);
+      pattern = on_the_spot.get();
+    }
+    return pattern_matches(*pattern, value_.as_string());
+  }
+
+  // int against an exact int bound and float against an exact float bound
+  // compare as the machine numbers they are; mixed pairs go to Python, whose
+  // int-float comparison is exact.
+  template <class Op>
+  std::optional<bool> compare(const Constraint& constraint, Op op) const {
+    PyObject* bound = ctx_.schema->pool.at(constraint.bound_index());
+    if (!bound) return false;
+    if (value_.kind() == JsonKind::Int) {
+      if (std::optional<std::int64_t> small = small_int_of(bound)) return op(value_.as_int(), *small);
+    } else if (value_.kind() == JsonKind::Float && PyFloat_CheckExact(bound)) {
+      return op(value_.as_float(), PyFloat_AS_DOUBLE(bound));
+    }
+    return std::nullopt;
+  }
+
+  std::optional<bool> multiple_of(const Constraint& constraint) const {
+    PyObject* divisor = ctx_.schema->pool.at(constraint.divisor_index());
+    if (!divisor) return false;
+    if (value_.kind() != JsonKind::Int) return std::nullopt;
+    std::optional<std::int64_t> small = small_int_of(divisor);
+    if (!small) return std::nullopt;
+    if (*small == 0) return false;  // ZeroDivisionError, an ordinary exception
+    if (*small == -1) return true;
+    return value_.as_int() % *small == 0;
+  }
+
+  const JsonValue& value_;
+  WalkContext ctx_;
+  PyRef converted_;
+  bool conversion_failed_ = false;
+};
+
+bool walk_refined_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  if (!walk_json_at(node.base(), value, ctx)) return false;
+  JsonConstraints constraints(value, ctx);
+  for (const Constraint& constraint : node.constraints) {
+    if (ctx.state->fatal_seen) return false;
+    if (!constraints.check(constraint)) return false;
+  }
+  return true;
+}
+
+// A union of literals answers a JSON int or string with one lookup: the sets
+// hold every exact int literal inside 64 bits and every exact str literal
+// with a UTF-8 text, the only literals such a value can equal.
+std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  const LiteralSets* sets = ctx.precompute->literal_sets(node);
+  if (!sets) return std::nullopt;
+  if (value.kind() == JsonKind::Int) return sets->has_int(value.as_int());
+  if (value.kind() == JsonKind::String) return sets->has_str(value.as_string());
+  return std::nullopt;
+}
+
+bool walk_union_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) return *decided;
+  for (const SchemaNode& member : node.members()) {
+    if (walk_json_at(member, value, ctx)) return true;
+  }
+  return false;
+}
+
+bool walk_intersection_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  for (const SchemaNode& member : node.members()) {
+    if (!walk_json_at(member, value, ctx)) return false;
+  }
+  return true;
+}
+
+bool walk_complement_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  bool inner_accepts = walk_json_at(node.inner(), value, ctx);
+  // A fatal exception inside made the inner answer meaningless.
+  if (ctx.state->fatal_seen) return false;
+  return !inner_accepts;
+}
+
+bool walk_ref_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  const std::uint64_t definition = node.definition();
+  RecursionGuard& guard = ctx.state->guard;
+  if (guard.enter(&value, definition) != RecursionGuard::Entry::Entered) return false;
+  struct Leave {
+    RecursionGuard& guard;
+    const JsonValue* value;
+    std::uint64_t definition;
+    ~Leave() { guard.leave(value, definition); }
+  } leave{guard, &value, definition};
+  const std::vector<SchemaNode>& definitions = ctx.schema->definitions;
+  if (definition >= definitions.size()) return false;
+  return walk_json_at(definitions[definition], value, ctx);
+}
+
+bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  if (ctx.state->fatal_seen) return false;
+  switch (node.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+      return true;
+    case NodeKind::Nothing:
+    case NodeKind::None:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+      return has_kind_type(node.kind, value);
+    case NodeKind::Literal:
+      return walk_literal_json(node, value, ctx);
+    case NodeKind::Sequence:
+      return walk_sequence_json(node, value, ctx);
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+      return false;  // no JSON value is a set
+    case NodeKind::Instance:
+      return walk_instance_json(node, value, ctx);
+    case NodeKind::Record:
+      return walk_record_json(node, value, ctx);
+    case NodeKind::Object:
+      // Attributes are read through Python; a failed conversion is simply no member.
+      return walk_as_python(node, value, ctx, OnConversionFailure::Discard);
+    case NodeKind::Union:
+      return walk_union_json(node, value, ctx);
+    case NodeKind::Intersection:
+      return walk_intersection_json(node, value, ctx);
+    case NodeKind::Complement:
+      return walk_complement_json(node, value, ctx);
+    case NodeKind::Ref:
+      return walk_ref_json(node, value, ctx);
+    case NodeKind::Placeholder:
+      return false;
+    case NodeKind::Refined:
+      return walk_refined_json(node, value, ctx);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool walk_json(const SchemaNode& node, const JsonValue& value, WalkContext ctx) {
+  return walk_json_at(node, value, ctx);
+}
+
+}  // namespace quillmar::ext

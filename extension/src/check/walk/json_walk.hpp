@@ -1,0 +1,16 @@
+// The walk over a parsed JSON tree, for is_valid_json. It answers exactly as
+// the boolean walk answers for the value's Python form (json_to_python), but
+// reads arrays, objects, strings and numbers from the tree and makes a Python
+// object only where a rule needs Python semantics.
+#pragma once
+
+#include "check/walk/walk.hpp"
+#include "json/value.hpp"
+
+namespace quillmar::ext {
+
+// Membership only: nothing is recorded, whatever ctx.mode says. The value's
+// identity for the recursion guard is the node's address.
+bool walk_json(const SchemaNode& node, const JsonValue& value, WalkContext ctx);
+
+}  // namespace quillmar::ext
