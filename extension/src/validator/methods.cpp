@@ -5,6 +5,8 @@
 #include "check/check.hpp"
 #include "py/args.hpp"
 #include "quillmar/core/hash.hpp"
+#include "validator/json_methods.hpp"
+#include "validator/algebra.hpp"
 #include "validator/slots.hpp"
 #include "validator/validator_type.hpp"
 
@@ -82,15 +84,8 @@ PyObject* copy_method(PyObject* self, PyObject*) {
   return guarded([&] { return to_python(wrap_validator(clone_schema(schema_of(self)))); });
 }
 
-PyObject* open_method(PyObject* self, PyObject*) {
-  return guarded([&] { return to_python(wrap_validator(with_records_open(schema_of(self), true))); });
-}
-
-PyObject* close_method(PyObject* self, PyObject*) {
-  return guarded([&] { return to_python(wrap_validator(with_records_open(schema_of(self), false))); });
-}
-
 #define QM_FAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fast_entry<fn>))
+#define QM_FAST_RAW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
 PyDoc_STRVAR(validate_doc,
              "validate($self, obj, *, fail_fast=False)\n--\n\n"
@@ -147,26 +142,23 @@ PyDoc_STRVAR(deepcopy_doc,
              "Deep-copy to an equivalent validator. Since the validator is immutable,\n"
              "this shares the pool like `__copy__`; the memo is unused.");
 
-PyDoc_STRVAR(open_doc,
-             "open($self)\n--\n\n"
-             "Return a validator whose records that declare keys also admit any further\n"
-             "key with any value.");
-
-PyDoc_STRVAR(close_doc,
-             "close($self)\n--\n\n"
-             "Return a validator whose records that declare keys admit no key beyond\n"
-             "the declared ones.");
-
 }  // namespace
 
 PyMethodDef validator_methods[] = {
     {"validate", QM_FAST(validate), METH_FASTCALL | METH_KEYWORDS, validate_doc},
     {"is_valid", QM_FAST(is_valid), METH_FASTCALL | METH_KEYWORDS, is_valid_doc},
     {"ensure", QM_FAST(ensure), METH_FASTCALL | METH_KEYWORDS, ensure_doc},
+    {"validate_json", QM_FAST(validate_json), METH_FASTCALL | METH_KEYWORDS, validate_json_doc},
+    {"load", QM_FAST(load), METH_FASTCALL | METH_KEYWORDS, load_doc},
+    {"is_valid_json", QM_FAST(is_valid_json), METH_FASTCALL | METH_KEYWORDS, is_valid_json_doc},
+    {"is_empty", algebra_is_empty, METH_NOARGS, algebra_is_empty_doc},
+    {"is_subtype_of", QM_FAST_RAW(algebra_is_subtype_of), METH_FASTCALL | METH_KEYWORDS, algebra_is_subtype_of_doc},
+    {"is_equivalent", QM_FAST_RAW(algebra_is_equivalent), METH_FASTCALL | METH_KEYWORDS, algebra_is_equivalent_doc},
     {"__copy__", copy_method, METH_NOARGS, copy_doc},
     {"__deepcopy__", QM_FAST(deepcopy), METH_FASTCALL | METH_KEYWORDS, deepcopy_doc},
-    {"open", open_method, METH_NOARGS, open_doc},
-    {"close", close_method, METH_NOARGS, close_doc},
+    {"open", algebra_open, METH_NOARGS, algebra_open_doc},
+    {"close", algebra_close, METH_NOARGS, algebra_close_doc},
+    {"simplify", algebra_simplify, METH_NOARGS, algebra_simplify_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 
