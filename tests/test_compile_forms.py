@@ -7,6 +7,9 @@ import dataclasses
 import functools
 import operator
 import re
+import subprocess
+import sys
+import textwrap
 import typing
 from typing import (
     Annotated,
@@ -387,6 +390,37 @@ def test_type_hints_that_are_not_a_dict(monkeypatch):
     monkeypatch.setattr(typing, "get_type_hints", lambda cls, include_extras=False: [("a", int)])
     with pytest.raises(TypeError, match=r"^'list' object is not an instance of 'dict'$"):
         Validator(Point)
+
+
+LOAD_REENTRY = textwrap.dedent(
+    """
+    import sys
+    import quillmar
+
+    class Finder:
+        # Compiles from inside the first compile's load of the typing objects.
+        def find_spec(self, name, path=None, target=None):
+            if name == "enum":
+                sys.meta_path.remove(self)
+                try:
+                    quillmar.Validator(int)
+                except RuntimeError as error:
+                    print("nested:", error)
+            return None
+
+    assert "enum" not in sys.modules
+    sys.meta_path.insert(0, Finder())
+    print("outer:", repr(quillmar.Validator(list[int])))
+    """
+)
+
+
+def test_compile_during_the_typing_load_fails_instead_of_hanging():
+    done = subprocess.run([sys.executable, "-c", LOAD_REENTRY], capture_output=True, text=True, timeout=20)
+    assert done.returncode == 0, done.stderr
+    nested, outer = done.stdout.splitlines()
+    assert nested.startswith("nested: a schema cannot be compiled while this thread is loading")
+    assert outer == "outer: list[int]"
 
 
 # --- Annotated metadata ---------------------------------------------------------------------------------------

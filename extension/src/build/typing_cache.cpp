@@ -77,11 +77,33 @@ Result<TypingCache> load_typing_cache() {
   return cache;
 }
 
+// Set while this thread runs the load. The load imports modules, so an import
+// hook may compile a schema on the same thread; waiting on the cell there
+// would wait for ourselves forever.
+thread_local bool loading_on_this_thread = false;
+
+class LoadingFlag {
+ public:
+  LoadingFlag() { loading_on_this_thread = true; }
+  ~LoadingFlag() { loading_on_this_thread = false; }
+  LoadingFlag(const LoadingFlag&) = delete;
+  LoadingFlag& operator=(const LoadingFlag&) = delete;
+};
+
 }  // namespace
 
 Result<const TypingCache*> typing_cache() {
   static OnceCell<TypingCache> cell;
-  return cell.get_or_init(load_typing_cache);
+  if (const TypingCache* ready = cell.get()) return ready;
+  if (loading_on_this_thread) {
+    return fail(PyExc_RuntimeError,
+                "a schema cannot be compiled while this thread is loading the typing objects the compiler needs "
+                "(the compile was started by code that this load ran, such as an import hook)");
+  }
+  return cell.get_or_init([] {
+    LoadingFlag flag;
+    return load_typing_cache();
+  });
 }
 
 bool is_ellipsis(PyObject* object) {
