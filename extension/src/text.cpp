@@ -196,6 +196,17 @@ std::string utf8_lossy(PyObject* str) {
   return out;
 }
 
+std::string shown_text(PyObject* shown) {
+  if (PyRef str = PyRef::steal(PyObject_Str(shown))) return utf8_lossy(str.get());
+  // Only a str subclass with a failing __str__ gets here; the user hears of it.
+  PyErr_WriteUnraisable(shown);
+  if (PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(shown)))) {
+    return fmt::format("<unprintable {} object>", utf8_lossy(name.get()));
+  }
+  PyErr_Clear();
+  return "<unprintable object>";
+}
+
 std::string safe_repr(PyObject* object) {
   PyRef repr = PyRef::steal(PyObject_Repr(object));
   if (!repr) {
@@ -203,19 +214,7 @@ std::string safe_repr(PyObject* object) {
     PyErr_Clear();
     return "<unrepresentable>";
   }
-  std::string text;
-  if (PyRef str = PyRef::steal(PyObject_Str(repr.get()))) {
-    text = utf8_lossy(str.get());
-  } else {
-    PyErr_WriteUnraisable(repr.get());
-    if (PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(repr.get())))) {
-      text = fmt::format("<unprintable {} object>", utf8_lossy(name.get()));
-    } else {
-      PyErr_Clear();
-      text = "<unprintable object>";
-    }
-  }
-  return truncate_text(text, VALUE_TEXT_MAX_CHARS);
+  return truncate_text(shown_text(repr.get()), VALUE_TEXT_MAX_CHARS);
 }
 
 std::string class_name_text(PyObject* cls) {

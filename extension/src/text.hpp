@@ -15,6 +15,11 @@ inline constexpr std::size_t KEY_TEXT_MAX_CHARS = 40;
 // The first max characters (code points) of text, then "..." when cut.
 std::string truncate_text(std::string_view text, std::size_t max);
 
+// The text of a str that repr() or str() returned, whole: its own str() as
+// UTF-8 (lossy), or "<unprintable {type} object>" when that raises, which is
+// reported to the unraisable hook. Leaves no exception pending.
+std::string shown_text(PyObject* shown);
+
 // repr() of any object, cut to VALUE_TEXT_MAX_CHARS; "<unrepresentable>"
 // when repr raises. Leaves no exception pending.
 std::string safe_repr(PyObject* object);
