@@ -15,8 +15,8 @@ PyDoc_STRVAR(module_doc,
              "synchronised internally: a Validator is frozen, and its schema, constant pool and definitions\n"
              "never change after construction; its only lazily built state is a once-cell holding the\n"
              "precompute tables, which hold nothing mutable (only interned attribute names among Python\n"
-             "objects) and whose initialisation the once-cell serialises; and the validation walk keeps its recursion guard in a local of each call, so no\n"
-             "two threads share mutable walk state.");
+             "objects) and whose initialisation the once-cell serialises; and the validation walk keeps\n"
+             "its recursion guard in a local of each call, so no two threads share mutable walk state.");
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(quillmar::ext::module_exec)},
