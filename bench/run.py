@@ -8,10 +8,10 @@ of several repeats of a timeit loop, after a warm-up.
     python bench/run.py --json F   # the same figures as JSON, for comparing runs
 """
 
-from __future__ import annotations
 
 import argparse
 import json
+import os
 import platform
 import statistics
 import sys
@@ -37,9 +37,17 @@ TARGET_SECONDS = 0.2
 @dataclass
 class Entry:
     library: str
-    run: Callable[[], Any]
-    verdict: Callable[[], bool]
+    run: Callable[[], Any] | None
+    verdict: Callable[[], bool] | None
     note: str = ""
+    ours: bool = False  # a quillmar row: the peers' ratios are taken against it
+    missing: str = ""  # why the row cannot run at all
+
+
+def strict(tp: Any) -> Any:
+    """Mark a TypedDict strict for pydantic (a TypeAdapter refuses a config for one)."""
+    tp.__pydantic_config__ = pydantic.ConfigDict(strict=True)
+    return tp
 
 
 @dataclass
@@ -49,33 +57,57 @@ class Workload:
     entries: list[Entry] = field(default_factory=list)
 
 
-def raises_to_bool(call: Callable[[], Any]) -> Callable[[], bool]:
+def raises_to_bool(call: Callable[[], Any], rejection: type[BaseException] = Exception) -> Callable[[], bool]:
+    """Member when the call returns; not a member when it raises `rejection`.
+
+    Any other exception (a type the library cannot handle) propagates, and the
+    row is reported as unable to run instead of as a verdict.
+    """
+
     def verdict() -> bool:
         try:
             call()
-        except Exception:
+        except rejection:
             return False
         return True
 
     return verdict
 
 
-def pydantic_entry(tp: Any, value: Any) -> Entry:
-    adapter = pydantic.TypeAdapter(tp, config=pydantic.ConfigDict(strict=True))
-    call = lambda: adapter.validate_python(value)  # noqa: E731
-    return Entry("pydantic strict", raises_to_bool(call), raises_to_bool(call))
+def strict_adapter(tp: Any) -> pydantic.TypeAdapter:
+    # Every TypedDict here carries its own strict config; containers get it from the adapter.
+    if hasattr(tp, "__pydantic_config__"):
+        return pydantic.TypeAdapter(tp)
+    return pydantic.TypeAdapter(tp, config=pydantic.ConfigDict(strict=True))
+
+
+def pydantic_entry(tp: Any, value: Any, report: bool = False) -> Entry:
+    adapter = strict_adapter(tp)
+
+    def call() -> bool:
+        try:
+            adapter.validate_python(value)
+        except pydantic.ValidationError as error:
+            if report:
+                error.errors()  # the report is built in full
+            return False
+        return True
+
+    return Entry("pydantic strict", call, call)
 
 
 def msgspec_entry(tp: Any, value: Any) -> Entry:
     call = lambda: msgspec.convert(value, type=tp, strict=True)  # noqa: E731
-    return Entry("msgspec convert", raises_to_bool(call), raises_to_bool(call))
+    verdict = raises_to_bool(call, msgspec.ValidationError)
+    return Entry("msgspec convert", verdict, verdict)
 
 
 def typeguard_entry(tp: Any, value: Any) -> Entry:
     def call() -> None:
         typeguard.check_type(value, tp, collection_check_strategy=typeguard.CollectionCheckStrategy.ALL_ITEMS)
 
-    return Entry("typeguard", raises_to_bool(call), raises_to_bool(call))
+    verdict = raises_to_bool(call, typeguard.TypeCheckError)
+    return Entry("typeguard", verdict, verdict)
 
 
 def beartype_entry(tp: Any, value: Any) -> Entry:
@@ -86,11 +118,22 @@ def beartype_entry(tp: Any, value: Any) -> Entry:
 def fastjsonschema_entry(schema: dict, value: Any) -> Entry:
     check = fastjsonschema.compile(schema)
     call = lambda: check(value)  # noqa: E731
-    return Entry("fastjsonschema", raises_to_bool(call), raises_to_bool(call))
+    verdict = raises_to_bool(call, fastjsonschema.JsonSchemaException)
+    return Entry("fastjsonschema", verdict, verdict)
 
 
 def quillmar_entry(v: qm.Validator, value: Any, label: str = "quillmar is_valid") -> Entry:
-    return Entry(label, lambda: v.is_valid(value), lambda: v.is_valid(value))
+    return Entry(label, lambda: v.is_valid(value), lambda: v.is_valid(value), ours=True)
+
+
+def quillmar_method_entry(v: qm.Validator, method: str, value: Any, raises: bool) -> Entry:
+    """A row for a method that may not exist yet: reported as not available instead of failing the run."""
+    label = f"quillmar {method}"
+    bound = getattr(v, method, None)
+    if bound is None:
+        return Entry(label, None, None, ours=True, missing="not available (no such method)")
+    call = lambda: bound(value)  # noqa: E731
+    return Entry(label, call, raises_to_bool(call, qm.ValidationError) if raises else call, ours=True)
 
 
 def quillmar_report_entry(v: qm.Validator, value: Any) -> Entry:
@@ -102,10 +145,11 @@ def quillmar_report_entry(v: qm.Validator, value: Any) -> Entry:
             return False
         return True
 
-    return Entry("quillmar validate (report)", report, report)
+    return Entry("quillmar validate (report)", report, report, ours=True)
 
 
 # Workload 1: a small record.
+@strict
 class Small(TypedDict):
     id: int
     name: str
@@ -141,7 +185,7 @@ def small_workloads() -> list[Workload]:
     bad = Workload("1b small record, invalid with report", False)
     bad.entries = [
         quillmar_report_entry(v, SMALL_BAD),
-        pydantic_entry(Small, SMALL_BAD),
+        pydantic_entry(Small, SMALL_BAD, report=True),
         msgspec_entry(Small, SMALL_BAD),
         typeguard_entry(Small, SMALL_BAD),
         fastjsonschema_entry(SMALL_JSON_SCHEMA, SMALL_BAD),
@@ -169,11 +213,13 @@ STATUSES = ("new", "open", "held", "review", "merged", "closed", "stale", "gone"
 Status = Literal["new", "open", "held", "review", "merged", "closed", "stale", "gone"]
 
 
+@strict
 class Point(TypedDict):
     x: float
     y: float
 
 
+@strict
 class Item(TypedDict):
     id: int
     status: Status
@@ -185,18 +231,19 @@ class Item(TypedDict):
 
 
 def make_document() -> list[dict]:
+    """1,000 records of about 1 kB each as JSON."""
     doc = []
     for i in range(1000):
         item = {
             "id": i,
             "status": STATUSES[i % 8],
             "weight": i % 97,
-            "tags": [f"t{i % 13}", f"u{i % 7}", "common"],
-            "points": [{"x": float(j), "y": j * 0.5} for j in range(4)],
-            "meta": {"a": i, "b": i * 2, "c": 3},
+            "tags": [f"t{i % 13}", f"u{i % 7}", "common", f"tag-{i % 101}", "shared", f"v{i % 5}"],
+            "points": [{"x": float(j) + i / 1000, "y": j * 0.5 - i / 7} for j in range(20)],
+            "meta": {f"key{k}": i * k for k in range(8)},
         }
         if i % 3 == 0:
-            item["note"] = f"note number {i}"
+            item["note"] = f"note number {i}: some free text that a person wrote"
         doc.append(item)
     return doc
 
@@ -243,20 +290,20 @@ def document_workloads() -> list[Workload]:
         fastjsonschema_entry(DOC_JSON_SCHEMA, doc),
     ]
     data = json.dumps(doc).encode()
-    adapter = pydantic.TypeAdapter(list[Item], config=pydantic.ConfigDict(strict=True))
+    adapter = strict_adapter(list[Item])
     decoder = msgspec.json.Decoder(list[Item])
     js = Workload(f"4 the document as JSON ({len(data) / 1e6:.2f} MB)", True)
     js.entries = [
-        Entry("quillmar is_valid_json", lambda: v.is_valid_json(data), lambda: v.is_valid_json(data)),
-        Entry("quillmar validate_json", lambda: v.validate_json(data), raises_to_bool(lambda: v.validate_json(data))),
-        Entry("quillmar load", lambda: v.load(data), raises_to_bool(lambda: v.load(data))),
+        quillmar_method_entry(v, "is_valid_json", data, raises=False),
+        quillmar_method_entry(v, "validate_json", data, raises=True),
+        quillmar_method_entry(v, "load", data, raises=True),
         Entry("msgspec json decode", lambda: decoder.decode(data), raises_to_bool(lambda: decoder.decode(data))),
         Entry(
             "pydantic validate_json",
             lambda: adapter.validate_json(data),
             raises_to_bool(lambda: adapter.validate_json(data)),
         ),
-        Entry("orjson loads (no check)", lambda: orjson.loads(data), lambda: True),
+        Entry("orjson loads (no check)", lambda: orjson.loads(data), lambda: True, note="parse only"),
     ]
     return [objects, js]
 
@@ -268,7 +315,7 @@ def union_workload() -> Workload:
     for k in range(10):
         fields = {f"k{k}_{j}": int for j in range(3)}
         fields["kind"] = str
-        shapes.append(TypedDict(f"Shape{k}", fields))  # type: ignore[operator]
+        shapes.append(strict(TypedDict(f"Shape{k}", fields)))  # type: ignore[operator]
         schemas.append(fields)
     value = [{f"k9_{j}": j for j in range(3)} | {"kind": "last"} for _ in range(100)]
     union_annotation = shapes[0]
@@ -315,6 +362,8 @@ def pattern_workload() -> Workload:
         pydantic_entry(tp, value),
         msgspec_entry(msgspec_tp, value),
         fastjsonschema_entry({"type": "array", "items": {"type": "string", "pattern": f"^{PATTERN}$"}}, value),
+        Entry("typeguard", None, None, missing="not applicable: checks no string pattern"),
+        Entry("beartype", None, None, missing="not applicable: checks no string pattern"),
     ]
     return w
 
@@ -327,6 +376,7 @@ class _Pattern:
 
 
 def time_entry(entry: Entry) -> float:
+    assert entry.run is not None
     timer = timeit.Timer(entry.run)
     entry.run()  # warm-up
     number, elapsed = timer.autorange()
@@ -335,8 +385,46 @@ def time_entry(entry: Entry) -> float:
 
 
 def versions() -> dict[str, str]:
-    names = ["quillmar", "pydantic", "msgspec", "beartype", "typeguard", "fastjsonschema", "orjson"]
+    names = ["quillmar", "pydantic", "pydantic_core", "msgspec", "beartype", "typeguard", "fastjsonschema", "orjson"]
+    names.append("annotated-types")
     return {name: metadata.version(name) for name in names}
+
+
+def machine() -> dict[str, Any]:
+    cpu = platform.processor() or ""
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return {
+        "platform": platform.platform(),
+        "arch": platform.machine(),
+        "cpu": cpu,
+        "cpus": os.cpu_count(),
+        "python": f"{platform.python_implementation()} {sys.version.split()[0]} ({platform.python_compiler()})",
+        "gil": "disabled" if getattr(sys, "_is_gil_enabled", lambda: True)() is False else "enabled",
+    }
+
+
+def verdict_problem(entry: Entry, expected: bool) -> str:
+    """Why a row must not be timed, or "" when its verdict is quillmar's."""
+    if entry.missing:
+        return entry.missing
+    assert entry.verdict is not None
+    try:
+        verdict = entry.verdict()
+    except Exception as error:  # a method not wired yet, or a type the peer cannot handle
+        text = str(error).splitlines()[0] if str(error) else ""
+        return f"{'not available' if entry.ours else 'cannot run'} ({type(error).__name__}: {text[:80]})"
+    if verdict == expected:
+        return ""
+    if entry.ours:
+        return f"wrong verdict: {'accepts' if verdict else 'rejects'} a value that is {'in' if expected else 'out'}"
+    return "accepts what quillmar rejects" if verdict else "rejects what quillmar accepts"
 
 
 def run(selected: set[str] | None) -> dict:
@@ -346,41 +434,79 @@ def run(selected: set[str] | None) -> dict:
         if selected and w.name.split()[0].rstrip("ab") not in selected:
             continue
         rows = []
-        base = None
-        for entry in w.entries:
-            verdict = entry.verdict()
-            if verdict != w.expected:
-                rows.append({"library": entry.library, "skipped": f"verdict {verdict}, expected {w.expected}"})
-                continue
-            seconds = time_entry(entry)
-            if base is None:
-                base = seconds
-            rows.append({"library": entry.library, "seconds": seconds, "note": entry.note})
+        # Every verdict is asked for before anything is timed.
+        problems = [verdict_problem(entry, w.expected) for entry in w.entries]
+        ours: dict[str, float] = {}
+        for entry, problem in zip(w.entries, problems):
+            row: dict[str, Any] = {"library": entry.library, "quillmar": entry.ours, "note": entry.note}
+            if problem:
+                row["skipped"] = problem
+            else:
+                row["seconds"] = time_entry(entry)
+                if entry.ours:
+                    ours[entry.library] = row["seconds"]
+            rows.append(row)
         for row in rows:
-            if "seconds" in row and base:
-                row["ratio"] = row["seconds"] / base
+            if "seconds" in row:
+                row["ratios"] = {name: row["seconds"] / t for name, t in ours.items()}
         results.append({"workload": w.name, "rows": rows})
-    return {
-        "machine": f"{platform.machine()} {platform.processor() or ''}".strip(),
-        "python": sys.version.split()[0],
-        "versions": versions(),
-        "results": results,
-    }
+    return {"machine": machine(), "versions": versions(), "results": results, "targets": targets(results)}
+
+
+# (workload prefix, quillmar row, peer row, least ratio peer/quillmar)
+TARGETS = [
+    *((n, q, "pydantic strict", 3.0) for n, q in [
+        ("1a", "quillmar is_valid"), ("1b", "quillmar validate (report)"), ("2", "quillmar is_valid"),
+        ("3", "quillmar is_valid"), ("5", "quillmar is_valid"), ("6", "quillmar is_valid")]),
+    *((n, q, "msgspec convert", 1.5) for n, q in [
+        ("1a", "quillmar is_valid"), ("1b", "quillmar validate (report)"), ("2", "quillmar is_valid"),
+        ("3", "quillmar is_valid"), ("5", "quillmar is_valid"), ("6", "quillmar is_valid")]),
+    ("4", "quillmar validate_json", "msgspec json decode", 1.0),
+    ("4", "quillmar is_valid_json", "orjson loads (no check)", 2.0),
+]
+
+
+def targets(results: list[dict]) -> list[dict]:
+    out = []
+    for prefix, ours, peer, least in TARGETS:
+        result = next((r for r in results if r["workload"].split()[0] == prefix), None)
+        if result is None:
+            continue
+        rows = {row["library"]: row for row in result["rows"]}
+        seconds = {name: row.get("seconds") for name, row in rows.items()}
+        ratio = seconds[peer] / seconds[ours] if seconds.get(peer) and seconds.get(ours) else None
+        # A peer that cannot check the value sets no bar; a quillmar row that cannot run misses it.
+        waived = peer in rows and "skipped" in rows[peer] and seconds.get(ours) is not None
+        out.append({"workload": prefix, "quillmar": ours, "peer": peer, "least": least, "ratio": ratio,
+                    "met": ratio is not None and ratio >= least, "waived": waived})
+    return out
 
 
 def print_table(report: dict) -> None:
-    print(f"machine: {report['machine']}, Python {report['python']}")
+    m = report["machine"]
+    print(f"machine: {m['cpu']} ({m['cpus']} CPUs, {m['arch']}), {m['platform']}")
+    print(f"python: {m['python']}, GIL {m['gil']}")
     print("versions: " + ", ".join(f"{k} {v}" for k, v in report["versions"].items()))
-    print("ratio = peer time / time of the workload's first quillmar row\n")
+    print(f"median of {REPEATS} repeats of about {TARGET_SECONDS} s each, after a warm-up")
+    print("xN = peer time / quillmar time (one column per quillmar row of the workload)\n")
     for result in report["results"]:
-        print(result["workload"])
+        ours = [row["library"] for row in result["rows"] if row["quillmar"] and "seconds" in row]
+        heads = "".join(f"  {'/ ' + name.removeprefix('quillmar '):>16}" for name in ours)
+        print(f"{result['workload']:<58}{heads}")
         for row in result["rows"]:
             if "skipped" in row:
-                print(f"  {row['library']:<28} not timed: {row['skipped']}")
+                print(f"  {row['library']:<28} {'not timed: ' + row['skipped']}")
                 continue
+            ratios = "".join(f"  {'x' + format(row['ratios'][name], '.2f'):>16}" for name in ours)
             note = f"  ({row['note']})" if row.get("note") else ""
-            print(f"  {row['library']:<28} {row['seconds'] * 1e6:12.2f} us  x{row['ratio']:7.2f}{note}")
+            print(f"  {row['library']:<28} {row['seconds'] * 1e6:13.2f} us{ratios}{note}")
         print()
+    if report["targets"]:
+        print("targets (peer time / quillmar time)")
+        for t in report["targets"]:
+            got = "n/a" if t["ratio"] is None else f"x{t['ratio']:.2f}"
+            status = "met" if t["met"] else "n/a: peer not timed" if t.get("waived") else "NOT MET"
+            print(f"  {t['workload']:<3} {t['quillmar']:<27} vs {t['peer']:<24} >= x{t['least']:<4} {got:>8}  {status}")
 
 
 def main() -> None:

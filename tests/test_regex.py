@@ -130,3 +130,71 @@ MATCHES = [
 @pytest.mark.parametrize("pattern, text, expected", MATCHES)
 def test_matching(pattern, text, expected):
     assert checker(pattern).is_valid(text) is expected
+
+
+# Plain patterns (ASCII literals and classes, groups, alternation, counted
+# repetition) are matched without the regex engine; they must agree with it.
+# Each case is checked on a lone str and on list items, the two ways in.
+PLAIN_MATCHES = [
+    ("^ab$", "ab", True),
+    ("^a|b$", "b", True),
+    ("^a|b$", "ab", False),
+    (r"a\$", "a$", True),
+    (r"a\\$", "a\\", True),
+    ("[-a]+", "-a-", True),
+    ("[a-]+", "a-b", False),
+    ("[a-c-]", "-", True),
+    ("(?:ab)*", "abab", True),
+    ("(?:ab)*", "aba", False),
+    ("(a|)b", "b", True),
+    ("x{2,3}", "xxxx", False),
+    ("x{2,}", "xxxx", True),
+    ("x{2}?", "xx", True),
+    ("[a-z]{2,8}-[0-9]{1,6}", "ab-12", True),
+    ("[a-z]{2,8}-[0-9]{1,6}", "abé-12", False),
+    ("a+", "aaa\n", False),
+    ("", "a", False),
+]
+
+
+@needs_matching
+@pytest.mark.parametrize("pattern, text, expected", PLAIN_MATCHES)
+def test_plain_pattern_matching(pattern, text, expected):
+    assert checker(pattern).is_valid(text) is expected
+    assert Validator(list[Annotated[str, Pattern(pattern)]]).is_valid([text] * 3) is expected
+
+
+def _plain_patterns():
+    from hypothesis import strategies as st
+
+    atom = st.sampled_from(["a", "b", "-", r"\.", ".", "[ab]", "[a-c]", "[-b]", "[0-9x]"])
+    quantifier = st.sampled_from(["", "", "*", "+", "?", "{2}", "{1,3}", "{0,}", "*?"])
+    piece = st.builds(lambda a, q: a + q, atom, quantifier)
+    return st.recursive(
+        st.lists(piece, min_size=0, max_size=4).map("".join),
+        lambda inner: st.one_of(
+            st.lists(inner, min_size=2, max_size=3).map("|".join),
+            st.builds(lambda p, q: f"(?:{p}){q}", inner, quantifier),
+            st.builds(lambda p: f"({p})", inner),
+        ),
+        max_leaves=6,
+    )
+
+
+@needs_matching
+def test_plain_patterns_agree_with_python_re():
+    import re
+
+    from hypothesis import given, settings
+    from hypothesis import strategies as st
+
+    @settings(max_examples=300, deadline=None)
+    @given(_plain_patterns(), st.lists(st.text("ab-.x0é", max_size=6), min_size=1, max_size=4))
+    def agree(pattern, texts):
+        scalar = checker(pattern)
+        listed = Validator(list[Annotated[str, Pattern(pattern)]])
+        expected = [re.fullmatch(pattern, t) is not None for t in texts]
+        assert [scalar.is_valid(t) for t in texts] == expected
+        assert listed.is_valid(texts) is all(expected)
+
+    agree()

@@ -1,5 +1,6 @@
 #include "check/walk/precompute.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <limits>
 
@@ -21,20 +22,39 @@ Result<void> discard_unless_memory_error() {
   return {};
 }
 
-// The hash the interpreter gives a str with this text; nothing when no str
-// can have it (not UTF-8), since then no Python key can match it either.
-Result<std::optional<Py_hash_t>> python_text_hash(std::string_view text) {
-  PyRef str = PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+// The interned str with this text; nothing when no str can have it (not
+// UTF-8), since then no Python key can match it either.
+Result<PyRef> interned_text(std::string_view text) {
+  PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
   if (!str) {
     if (auto failed = discard_unless_memory_error(); !failed) return fail_with(std::move(failed.error()));
-    return std::optional<Py_hash_t>{};
+    return PyRef();
   }
-  return std::optional<Py_hash_t>{PyUnicode_Type.tp_hash(str.get())};
+  PyUnicode_InternInPlace(&str);
+  return PyRef::steal(str);
 }
 
 // The text hash of any str instance: the base slot reads the object's own
 // data, so a subclass's __hash__ never runs and the value is cached in it.
-Py_hash_t str_text_hash(PyObject* str) { return PyUnicode_Type.tp_hash(str); }
+Py_hash_t str_text_hash(PyObject* str) {
+  Py_hash_t cached = reinterpret_cast<PyASCIIObject*>(str)->hash;
+  return cached != -1 ? cached : PyUnicode_Type.tp_hash(str);
+}
+
+// The UTF-8 text of a str; compact ASCII is read in place without a call.
+std::optional<std::string_view> str_text(PyObject* str) {
+  if (PyUnicode_IS_COMPACT_ASCII(str)) {
+    return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+  if (!data) {
+    PyErr_Clear();  // a lone surrogate: no declared text can match
+    return std::nullopt;
+  }
+  return std::string_view(data, static_cast<std::size_t>(size));
+}
 
 struct Filler {
   const ConstantPool& pool;
@@ -181,10 +201,14 @@ struct Filler {
     if (auto done = node(n.base()); !done) return done;
     for (const core::Constraint& constraint : n.constraints) {
       if (constraint.kind != core::ConstraintKind::Regex) continue;
-      if (out.regex_cache.find(constraint.pattern_text) != out.regex_cache.end()) continue;
-      // A pattern that does not compile is left out; each check that meets it fails it again.
-      if (Result<CompiledPattern> compiled = compile_pattern(constraint.pattern_text)) {
-        out.regex_cache.emplace(constraint.pattern_text, std::move(*compiled));
+      if (out.regex_cache.find(constraint.pattern_text) == out.regex_cache.end()) {
+        // A pattern that does not compile is left out; each check that meets it fails it again.
+        if (Result<CompiledPattern> compiled = compile_pattern(constraint.pattern_text)) {
+          out.regex_cache.emplace(constraint.pattern_text, std::move(*compiled));
+        }
+      }
+      if (const re2::RE2* regex = out.pattern(constraint.pattern_text)) {
+        out.matchers.emplace_back(&constraint, PatternMatcher{regex, PatternDfa::build(constraint.pattern_text)});
       }
     }
     return {};
@@ -210,15 +234,17 @@ Result<RecordIndex> RecordIndex::build(std::span<const core::RecordField> fields
   index.by_hash_.resize(std::bit_ceil(index.keys_.size() * 2 + 1));
   const std::size_t mask = index.by_hash_.size() - 1;
   for (std::size_t k = 0; k < index.keys_.size(); ++k) {
-    auto hash = python_text_hash(index.keys_[k].text);
-    if (!hash) return fail_with(std::move(hash.error()));
-    if (!*hash) continue;
-    for (std::size_t at = static_cast<std::size_t>(**hash) & mask;; at = (at + 1) & mask) {
+    auto str = interned_text(index.keys_[k].text);
+    if (!str) return fail_with(std::move(str.error()));
+    if (!*str) continue;
+    const Py_hash_t hash = PyUnicode_Type.tp_hash(str->get());
+    for (std::size_t at = static_cast<std::size_t>(hash) & mask;; at = (at + 1) & mask) {
       if (index.by_hash_[at].key_plus_one == 0) {
-        index.by_hash_[at] = Slot{**hash, static_cast<std::uint32_t>(k + 1)};
+        index.by_hash_[at] = Slot{hash, str->get(), static_cast<std::uint32_t>(k + 1)};
         break;
       }
     }
+    index.objects_.push_back(std::move(*str));
   }
   return index;
 }
@@ -230,15 +256,11 @@ std::optional<std::size_t> RecordIndex::find(PyObject* str_key) const {
   for (std::size_t at = static_cast<std::size_t>(hash) & mask;; at = (at + 1) & mask) {
     const Slot& slot = by_hash_[at];
     if (slot.key_plus_one == 0) return std::nullopt;
+    if (slot.object == str_key) return slot.key_plus_one - 1;
     if (slot.hash != hash) continue;
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(str_key, &size);
-    if (!data) {
-      PyErr_Clear();  // a lone surrogate: no declared text can match
-      return std::nullopt;
-    }
-    const std::string& text = keys_[slot.key_plus_one - 1].text;
-    if (std::string_view(data, static_cast<std::size_t>(size)) == text) return slot.key_plus_one - 1;
+    std::optional<std::string_view> text = str_text(str_key);
+    if (!text) return std::nullopt;
+    if (*text == keys_[slot.key_plus_one - 1].text) return slot.key_plus_one - 1;
   }
 }
 
@@ -263,6 +285,12 @@ const re2::RE2* Precompute::pattern(std::string_view pattern_text) const {
   return at == regex_cache.end() ? nullptr : at->second.get();
 }
 
+const PatternMatcher* Precompute::matcher(const core::Constraint& regex) const {
+  auto at = std::lower_bound(matchers.begin(), matchers.end(), &regex,
+                             [](const auto& entry, const core::Constraint* key) { return entry.first < key; });
+  return at != matchers.end() && at->first == &regex ? &at->second : nullptr;
+}
+
 std::span<const PyRef> Precompute::attribute_names_of(const SchemaNode& object) const {
   auto at = attribute_names.find(object.fields.data());
   if (at == attribute_names.end()) return {};
@@ -275,6 +303,8 @@ Result<const Precompute*> ensure_precompute(const CompiledSchema& schema) {
     Filler filler{schema.pool, tables};
     if (auto done = filler.node(schema.root); !done) return fail_with(std::move(done.error()));
     if (auto done = filler.nodes(schema.definitions); !done) return fail_with(std::move(done.error()));
+    std::sort(tables.matchers.begin(), tables.matchers.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     return tables;
   });
 }

@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "check/walk/pattern_dfa.hpp"
 #include "py/error.hpp"
 #include "py/ref.hpp"
 #include "quillmar/core/node.hpp"
@@ -61,9 +62,13 @@ class RecordIndex {
  private:
   struct Slot {
     Py_hash_t hash = 0;
+    // The key's interned str: a dict key that is this very object needs no
+    // text comparison (keys written in source code are interned).
+    PyObject* object = nullptr;
     std::uint32_t key_plus_one = 0;  // 0: empty
   };
   std::vector<RecordKey> keys_;
+  std::vector<PyRef> objects_;  // owns the slots' objects
   std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> by_text_;
   std::vector<Slot> by_hash_;  // open addressing, power-of-two size
   std::uint64_t required_count_ = 0;
@@ -81,12 +86,22 @@ struct LiteralSets {
   bool has_str(std::string_view text) const { return strs.find(text) != strs.end(); }
 };
 
+// How one Regex constraint is matched: by its byte automaton when the pattern
+// has one, else by the compiled expression.
+struct PatternMatcher {
+  const re2::RE2* regex = nullptr;
+  std::optional<PatternDfa> dfa;
+};
+
 struct Precompute {
   // Keyed by the address of a node's field or member list, which the
   // compiled schema owns and never moves.
   std::unordered_map<const void*, RecordIndex> record_index;
   std::unordered_map<const void*, LiteralSets> literal_unions;
   std::unordered_map<std::string, CompiledPattern, TextHash, std::equal_to<>> regex_cache;
+  // By the address of a Regex constraint of the schema, sorted by it; found
+  // without hashing the pattern text.
+  std::vector<std::pair<const core::Constraint*, PatternMatcher>> matchers;
   // Interned attribute names of each Object node, in field order.
   std::unordered_map<const void*, std::vector<PyRef>> attribute_names;
 
@@ -94,6 +109,7 @@ struct Precompute {
   const RecordIndex* record(const core::SchemaNode& record) const;
   const LiteralSets* literal_sets(const core::SchemaNode& union_node) const;
   const re2::RE2* pattern(std::string_view pattern_text) const;
+  const PatternMatcher* matcher(const core::Constraint& regex) const;
   std::span<const PyRef> attribute_names_of(const core::SchemaNode& object) const;
 };
 

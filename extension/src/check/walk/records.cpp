@@ -111,27 +111,28 @@ std::optional<std::size_t> declared_key(const RecordIndex& index, PyObject* key)
   return index.find(key);
 }
 
-// A boolean walk on an empty path and list that nothing is added to.
-bool accepts(const SchemaNode& node, PyObject* value, WalkContext boolean_ctx) {
+// Boolean walks share one empty path and error list: in BooleanOnly nothing
+// is pushed or appended, so they stay empty and allocate nothing.
+struct BooleanWalk {
+  WalkContext ctx;
   Path path;
   ErrorList errors;
-  return walk(node, value, path, boolean_ctx, errors);
-}
 
-bool pair_matches(PyObject* key, PyObject* value, WalkContext boolean_ctx, const ExtrasPair& pair) {
-  return accepts(pair.key, key, boolean_ctx) && accepts(pair.value, value, boolean_ctx);
-}
+  explicit BooleanWalk(WalkContext outer) : ctx(outer.with_mode(WalkMode::BooleanOnly)) {}
+  bool accepts(const SchemaNode& node, PyObject* value) { return walk_fast(node, value, path, ctx, errors); }
+};
 
-bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value,
-                       WalkContext boolean_ctx) {
-  return std::any_of(extras.begin(), extras.end(),
-                     [&](const ExtrasPair& pair) { return pair_matches(key, value, boolean_ctx, pair); });
+bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value, BooleanWalk& check) {
+  return std::any_of(extras.begin(), extras.end(), [&](const ExtrasPair& pair) {
+    return check.accepts(pair.key, key) && check.accepts(pair.value, value);
+  });
 }
 
 // Every field declaring the key accepts the value.
-bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value, WalkContext boolean_ctx) {
+bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value, BooleanWalk& check) {
+  if (key.fields.size() == 1) return check.accepts(node.fields[key.fields.front()].node, value);
   return std::all_of(key.fields.begin(), key.fields.end(),
-                     [&](std::uint32_t field) { return accepts(node.fields[field].node, value, boolean_ctx); });
+                     [&](std::uint32_t field) { return check.accepts(node.fields[field].node, value); });
 }
 
 enum class DictOutcome { Member, NotMember, Aborted };
@@ -141,8 +142,8 @@ DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkCon
   std::optional<RecordIndex> local;
   const RecordIndex* index = record_keys(node, ctx, local);
   if (!index) return DictOutcome::NotMember;
-  const WalkContext boolean_ctx = ctx.with_mode(WalkMode::BooleanOnly);
   std::uint64_t remaining = index->required_count();
+  BooleanWalk check(ctx);
   SeenKeys seen(index->keys().size());
   DictEntries entries(value);
   PyRef key;
@@ -159,9 +160,9 @@ DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkCon
     }
     if (std::optional<std::size_t> declared = declared_key(*index, key.get())) {
       const RecordKey& record_key = index->keys()[*declared];
-      if (!key_value_matches(node, record_key, item.get(), boolean_ctx)) return DictOutcome::NotMember;
+      if (!key_value_matches(node, record_key, item.get(), check)) return DictOutcome::NotMember;
       if (seen.insert(*declared) && record_key.required) --remaining;
-    } else if (!some_pair_matches(node.extras, key.get(), item.get(), boolean_ctx)) {
+    } else if (!some_pair_matches(node.extras, key.get(), item.get(), check)) {
       return DictOutcome::NotMember;
     }
   }
@@ -251,7 +252,7 @@ class RecordReport {
   }
 
   void undeclared_entries(const RecordIndex& index) {
-    const WalkContext boolean_ctx = ctx_.with_mode(WalkMode::BooleanOnly);
+    BooleanWalk check(ctx_);
     DictEntries entries(dict_);
     PyRef key;
     PyRef item;
@@ -263,7 +264,7 @@ class RecordReport {
         return;
       }
       if (declared_key(index, key.get())) continue;
-      if (some_pair_matches(node_.extras, key.get(), item.get(), boolean_ctx)) continue;
+      if (some_pair_matches(node_.extras, key.get(), item.get(), check)) continue;
       if (!node_.extras.empty()) {
         // Reported against the first pair only: its key and value walks both run.
         const ExtrasPair& first = node_.extras.front();

@@ -58,10 +58,17 @@ std::string exception_text(PyObject* exception) {
 bool pattern_outcome(const Constraint& constraint, PyObject* value, const Precompute& tables) {
   if (!PyUnicode_Check(value)) return false;
   Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
-  if (!data) {
+  const char* data = nullptr;
+  if (PyUnicode_IS_COMPACT_ASCII(value)) {  // its text is its UTF-8, in place
+    data = static_cast<const char*>(PyUnicode_DATA(value));
+    size = PyUnicode_GET_LENGTH(value);
+  } else if (!(data = PyUnicode_AsUTF8AndSize(value, &size))) {
     PyErr_Clear();  // a lone surrogate cannot be matched
     return false;
+  }
+  const std::string_view text(data, static_cast<std::size_t>(size));
+  if (const PatternMatcher* matcher = tables.matcher(constraint)) {
+    return matcher->dfa ? matcher->dfa->matches(text) : pattern_matches(*matcher->regex, text);
   }
   const re2::RE2* pattern = tables.pattern(constraint.pattern_text);
   CompiledPattern on_the_spot;
@@ -71,7 +78,7 @@ bool pattern_outcome(const Constraint& constraint, PyObject* value, const Precom
     on_the_spot = std::move(*compiled);
     pattern = on_the_spot.get();
   }
-  return pattern_matches(*pattern, std::string_view(data, static_cast<std::size_t>(size)));
+  return pattern_matches(*pattern, text);
 }
 
 struct ConstraintCheck {

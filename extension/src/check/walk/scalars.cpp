@@ -2,6 +2,10 @@
 // lists and tuples, sets and frozensets, and instances.
 #include <fmt/format.h>
 
+#include <array>
+#include <string_view>
+
+#include "check/walk/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "text.hpp"
 
@@ -64,19 +68,149 @@ bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, P
                ErrorList& errors) {
   const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
   if (!node) return false;
-  if (!ctx.reporting()) return walk(*node, item, path, ctx, errors);
+  if (!ctx.reporting()) return walk_fast(*node, item, path, ctx, errors);
   path.push_back(PathSegment::at(i));
   bool ok = walk(*node, item, path, ctx, errors);
   path.pop_back();
   return ok;
 }
 
+// Kinds whose step reads only the value's type: it runs no Python code, so
+// nothing can change the container or drop the item while it is tested.
+bool is_type_kind(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::None:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+      return true;
+    case NodeKind::Nothing:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refined:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return false;
+  }
+  return false;
+}
+
+// The position of the first item that fails a type kind, or n. The kind is a
+// template argument so that each loop is a bare type test per item.
+template <NodeKind Kind>
+Py_ssize_t first_mismatch(PyObject* const* items, Py_ssize_t n) {
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!has_kind_type(Kind, items[i])) return i;
+  }
+  return n;
+}
+
+Py_ssize_t first_type_mismatch(NodeKind kind, PyObject* const* items, Py_ssize_t n) {
+  switch (kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+      return n;
+    case NodeKind::None:
+      return first_mismatch<NodeKind::None>(items, n);
+    case NodeKind::Bool:
+      return first_mismatch<NodeKind::Bool>(items, n);
+    case NodeKind::Int:
+      return first_mismatch<NodeKind::Int>(items, n);
+    case NodeKind::Float:
+      return first_mismatch<NodeKind::Float>(items, n);
+    case NodeKind::Str:
+      return first_mismatch<NodeKind::Str>(items, n);
+    case NodeKind::Bytes:
+      return first_mismatch<NodeKind::Bytes>(items, n);
+    case NodeKind::Nothing:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refined:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return 0;
+  }
+  return 0;
+}
+
+// A str refined only by patterns that all have automata: its items are
+// decided without Python code. The position of the first item the scan
+// cannot pass (a mismatch, or text not stored as compact ASCII), or n.
+Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const Precompute& tables, PyObject* const* items,
+                                  Py_ssize_t n) {
+  constexpr std::size_t MAX_SCANNED = 4;
+  if (refined.base().kind != NodeKind::Str || refined.constraints.size() > MAX_SCANNED) return 0;
+  std::array<const PatternDfa*, MAX_SCANNED> dfas{};
+  const std::size_t count = refined.constraints.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    const core::Constraint& constraint = refined.constraints[k];
+    if (constraint.kind != core::ConstraintKind::Regex) return 0;
+    const PatternMatcher* matcher = tables.matcher(constraint);
+    if (!matcher || !matcher->dfa) return 0;
+    dfas[k] = &*matcher->dfa;
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = items[i];
+    if (!PyUnicode_CheckExact(item) || !PyUnicode_IS_COMPACT_ASCII(item)) return i;
+    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(item)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
+    for (std::size_t k = 0; k < count; ++k) {
+      if (!dfas[k]->matches(text)) return i;
+    }
+  }
+  return n;
+}
+
+// Where the general loop must take over: past the leading run of items that
+// a homogeneous sequence passes without running Python code (a type kind, or
+// a str under pattern automata). The general loop walks the rest in full.
+Py_ssize_t plain_prefix(const core::TupleShape& shape, WalkContext ctx, PyObject* const* items, Py_ssize_t n) {
+#ifdef Py_GIL_DISABLED
+  // Another thread may change a list under the scan; the general loop holds each item.
+  (void)shape;
+  (void)ctx;
+  (void)items;
+  (void)n;
+  return 0;
+#else
+  if (!shape.prefix.empty() || !shape.tail) return 0;
+  const SchemaNode& tail = *shape.tail;
+  if (is_type_kind(tail.kind)) return first_type_mismatch(tail.kind, items, n);
+  if (tail.kind == NodeKind::Refined && ctx.precompute) {
+    return first_pattern_mismatch(tail, *ctx.precompute, items, n);
+  }
+  return 0;
+#endif
+}
+
 // A list may change under Python code run by the check: the loop re-reads its
 // length and never follows it past n.
 bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n, Path& path, WalkContext ctx,
                      ErrorList& errors) {
+  Py_ssize_t start = plain_prefix(shape, ctx, reinterpret_cast<PyListObject*>(list)->ob_item, n);
+  if (start == n) return true;
   bool all_ok = true;
-  for (Py_ssize_t i = 0; i < n && i < PyList_GET_SIZE(list); ++i) {
+  for (Py_ssize_t i = start; i < n && i < PyList_GET_SIZE(list); ++i) {
 #ifdef Py_GIL_DISABLED
     PyRef item = PyRef::steal(PyList_GetItemRef(list, i));
     if (!item) {
@@ -96,8 +230,10 @@ bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n
 
 bool walk_tuple_items(const core::TupleShape& shape, PyObject* tuple, Py_ssize_t n, Path& path, WalkContext ctx,
                       ErrorList& errors) {
+  Py_ssize_t start = plain_prefix(shape, ctx, reinterpret_cast<PyTupleObject*>(tuple)->ob_item, n);
+  if (start == n) return true;
   bool all_ok = true;
-  for (Py_ssize_t i = 0; i < n; ++i) {
+  for (Py_ssize_t i = start; i < n; ++i) {
     if (!walk_item(shape, static_cast<std::uint64_t>(i), PyTuple_GET_ITEM(tuple, i), path, ctx, errors)) {
       all_ok = false;
       if (stops_here(ctx)) break;

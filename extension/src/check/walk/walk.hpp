@@ -44,6 +44,20 @@ struct WalkContext {
 
 bool walk(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
 
+// The walk with the common passing type tests done in line: a value of the
+// kind's type is a member with no item, as the full rule says; everything
+// else goes through walk.
+inline bool walk_fast(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  if (!ctx.state->fatal_seen) {
+    const NodeKind kind = node.kind;
+    if ((kind == NodeKind::Int && PyLong_Check(value)) || (kind == NodeKind::Str && PyUnicode_Check(value)) ||
+        (kind == NodeKind::Float && PyFloat_Check(value))) {
+      return true;
+    }
+  }
+  return walk(node, value, path, ctx, errors);
+}
+
 // Exceptions that end a check rather than make the value a non-member:
 // everything outside Exception, MemoryError and RecursionError.
 bool is_fatal_exception(PyObject* exception);
