@@ -177,15 +177,8 @@ std::string undeclared_key_text(PyObject* key, bool has_extras) {
     PyErr_Clear();
     return has_extras ? safe_repr(key) : std::string();
   }
-  if (PyUnicode_CheckExact(text.get())) return utf8_lossy(text.get());
-  // A str subclass returned by __str__ shows through its own str().
-  if (PyRef shown = PyRef::steal(PyObject_Str(text.get()))) return utf8_lossy(shown.get());
-  PyErr_Clear();
-  if (PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(text.get())))) {
-    return fmt::format("<unprintable {} object>", utf8_lossy(name.get()));
-  }
-  PyErr_Clear();
-  return "<unprintable object>";
+  // A str subclass shows through its own str(), with the value texts' fallbacks.
+  return shown_text(text.get());
 }
 
 class RecordReport {
