@@ -294,6 +294,35 @@ def test_values(document, expected):
     assert same(qm.anything.load(document.encode()), expected)
 
 
+# Either side of the short-decimal conversion's limits (a mantissa up to
+# 2**53, a power of ten up to 22) and of its digit count.
+@pytest.mark.parametrize(
+    "text",
+    [
+        "9007199254740992.0",
+        "9007199254740993e0",
+        "1e22",
+        "1e23",
+        "-1.0e+22",
+        "3.0E-22",
+        "3.0E-23",
+        "4.35e-22",
+        "123456789012345e-22",
+        "0.30000000000000004",
+        "1234567890123456789e-5",
+        "12345678901234567890e-3",
+        "0.0000000000000000000000001",
+        "-0.000",
+        "0.1e1",
+        "1.7976931348623157e308",
+        "99999999999999999999e-22",
+    ],
+)
+def test_floats_convert_as_python_does(text):
+    assert same(qm.anything.load(text), float(text))
+    assert qm.Validator(Literal[float(text)]).is_valid_json(text) is True
+
+
 def test_big_integers_ignore_the_int_digit_limit():
     limit = sys.get_int_max_str_digits()
     sys.set_int_max_str_digits(640)

@@ -416,3 +416,11 @@ def test_values_that_need_python_are_converted():
     v = Validator(list[{"name": Annotated[str, at.Predicate(lambda s: len(s) == 500)], str: Any}])
     assert v.is_valid_json(RECORDS) is True
     assert peak_traced_bytes(lambda: v.is_valid_json(RECORDS)) > 500
+
+
+def test_validate_json_of_a_member_runs_each_predicate_once():
+    # A member decided without Python objects must not skip or repeat Python code.
+    seen = []
+    v = Validator(list[Annotated[int, at.Predicate(lambda n: seen.append(n) is None)]])
+    assert v.validate_json("[1, 2, 3]") is None
+    assert seen == [1, 2, 3]

@@ -1,7 +1,8 @@
 // The recursive-descent parser shared by both sinks. It checks the grammar,
 // decodes strings and numbers, and hands finished scalars and container
 // boundaries to the sink, which keeps the values on a stack of its own:
-//   bool null(), boolean(bool), integer(std::int64_t), big_integer(text), real(double)
+//   bool null(), boolean(bool), integer(std::int64_t), big_integer(text),
+//        real(text)                      the text of a number with a fraction or exponent
 //   std::size_t string(bytes, ascii, check_utf8, in_scratch)
 //       -> utf8_ok, the offset of the first ill-formed byte, or string_sink_failed
 //   std::size_t mark()                       the stack height
@@ -10,7 +11,6 @@
 // Internal to the reader.
 #pragma once
 
-#include <charconv>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -411,26 +411,23 @@ class Parser {
       }
     }
     const unsigned char* digits_end = p_;
-    const unsigned char* fraction = nullptr;
     bool is_float = false;
     if (p_ != end_ && *p_ == '.') {
       is_float = true;
       ++p_;
       if (!require_digit()) return false;
-      fraction = p_;
       skip_digits();
     }
-    const unsigned char* fraction_end = p_;
-    Exponent exponent;
     if (p_ != end_ && (*p_ | 0x20) == 'e') {
       is_float = true;
       ++p_;
-      if (p_ != end_ && (*p_ == '+' || *p_ == '-')) exponent.negative = *p_++ == '-';
+      if (p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
       if (!require_digit()) return false;
-      exponent.digits = p_;
       skip_digits();
     }
-    if (is_float) return parse_float(start, digits, digits_end, fraction, fraction_end, exponent);
+    if (is_float) {
+      return sink(sink_.real({reinterpret_cast<const char*>(start), static_cast<std::size_t>(p_ - start)}));
+    }
 
     std::size_t count = static_cast<std::size_t>(digits_end - digits);
     if (count <= 19) {
@@ -442,43 +439,6 @@ class Parser {
       }
     }
     return sink(sink_.big_integer({reinterpret_cast<const char*>(start), static_cast<std::size_t>(digits_end - start)}));
-  }
-
-  struct Exponent {
-    const unsigned char* digits = nullptr;  // nullptr when there is no exponent
-    bool negative = false;
-  };
-
-  bool parse_float(const unsigned char* start, const unsigned char* digits, const unsigned char* digits_end,
-                   const unsigned char* fraction, const unsigned char* fraction_end, Exponent exponent) {
-    double value = 0;
-    std::errc ec =
-        std::from_chars(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p_), value).ec;
-    if (ec == std::errc::result_out_of_range) {
-      // from_chars leaves the value alone when it overflows or underflows; the
-      // decimal exponent of the leading significant digit tells which.
-      std::int64_t scale = 0;
-      const unsigned char* d = digits;
-      while (d != digits_end && *d == '0') ++d;
-      if (d != digits_end) {
-        scale = digits_end - d;
-      } else if (fraction) {
-        const unsigned char* f = fraction;
-        while (f != fraction_end && *f == '0') ++f;
-        scale = -(f - fraction);
-      }
-      if (exponent.digits) {
-        std::int64_t power = 0;
-        for (const unsigned char* e = exponent.digits; e != p_; ++e) {
-          if (power < 1'000'000'000) power = power * 10 + (*e - '0');  // saturates; only the sign of scale matters
-        }
-        scale += exponent.negative ? -power : power;
-      }
-      bool negative = *start == '-';
-      double magnitude = scale > 0 ? __builtin_huge_val() : 0.0;
-      value = negative ? -magnitude : magnitude;
-    }
-    return sink(sink_.real(value));
   }
 
   const unsigned char* const begin_;

@@ -1,6 +1,9 @@
 #include "json/value.hpp"
 
 #include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "json/string_cache.hpp"
@@ -13,6 +16,108 @@ std::size_t JsonValue::char_count() const {
   std::size_t count = 0;
   for (char c : bytes) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   return count;
+}
+
+namespace {
+
+bool is_decimal_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Exactly representable powers of ten: one IEEE multiply or divide by one of
+// them rounds a mantissa below 2^53 correctly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int max_exact_power = 22;
+constexpr std::uint64_t max_exact_mantissa = std::uint64_t{1} << 53;
+
+// Short decimals, the common case, without from_chars: nullopt-like false
+// when the number needs the general algorithm.
+bool short_decimal_to_double(std::string_view text, double& out) {
+#if FLT_EVAL_METHOD == 0
+  const char* p = text.data();
+  const char* end = p + text.size();
+  bool negative = *p == '-';
+  if (negative) ++p;
+  std::uint64_t mantissa = 0;
+  int significant = 0;  // digits from the first nonzero one
+  int scale = 0;        // minus the number of fraction digits
+  for (; p != end && is_decimal_digit(*p); ++p) {
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    significant += significant != 0 || mantissa != 0;
+  }
+  if (p != end && *p == '.') {
+    for (++p; p != end && is_decimal_digit(*p); ++p) {
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+      significant += significant != 0 || mantissa != 0;
+      --scale;
+    }
+  }
+  if (significant > 19) return false;  // the mantissa may have wrapped
+  if (p != end) {
+    ++p;  // 'e' or 'E'
+    bool exponent_negative = false;
+    if (*p == '+' || *p == '-') exponent_negative = *p++ == '-';
+    int exponent = 0;
+    for (; p != end; ++p) {
+      if (exponent > 1000) return false;
+      exponent = exponent * 10 + (*p - '0');
+    }
+    scale += exponent_negative ? -exponent : exponent;
+  }
+  if (mantissa > max_exact_mantissa || scale < -max_exact_power || scale > max_exact_power) return false;
+  double value = static_cast<double>(mantissa);
+  value = scale < 0 ? value / exact_powers_of_ten[-scale] : value * exact_powers_of_ten[scale];
+  out = negative ? -value : value;
+  return true;
+#else
+  (void)text;
+  (void)out;
+  return false;
+#endif
+}
+
+}  // namespace
+
+double json_number_to_double(std::string_view text) {
+  double value = 0;
+  if (short_decimal_to_double(text, value)) return value;
+  if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc::result_out_of_range) {
+    return value;
+  }
+  // from_chars leaves the value alone when it overflows or underflows; the
+  // decimal exponent of the leading significant digit tells which.
+  const char* p = text.data();
+  const char* end = p + text.size();
+  bool negative = *p == '-';
+  if (negative) ++p;
+  std::int64_t scale = 0;
+  const char* digits = p;
+  while (p != end && is_decimal_digit(*p)) ++p;
+  const char* digits_end = p;
+  const char* d = digits;
+  while (d != digits_end && *d == '0') ++d;
+  bool leading_found = d != digits_end;
+  if (leading_found) scale = digits_end - d;
+  if (p != end && *p == '.') {
+    const char* fraction = ++p;
+    while (p != end && is_decimal_digit(*p)) ++p;
+    if (!leading_found) {
+      const char* f = fraction;
+      while (f != p && *f == '0') ++f;
+      scale = -(f - fraction);
+    }
+  }
+  if (p != end) {
+    ++p;  // 'e' or 'E'
+    bool exponent_negative = false;
+    if (*p == '+' || *p == '-') exponent_negative = *p++ == '-';
+    std::int64_t power = 0;
+    for (; p != end; ++p) {
+      if (power < 1'000'000'000) power = power * 10 + (*p - '0');  // saturates; only the sign of scale matters
+    }
+    scale += exponent_negative ? -power : power;
+  }
+  double magnitude = scale > 0 ? __builtin_huge_val() : 0.0;
+  return negative ? -magnitude : magnitude;
 }
 
 const JsonValue* JsonValue::find(std::string_view key) const {

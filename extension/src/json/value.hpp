@@ -1,8 +1,8 @@
 // The parsed-value tree that is_valid_json walks: compact 16-byte nodes whose
 // containers point at contiguous child blocks in an arena owned by the
-// document. Nothing here holds a Python object; strings without escapes and
-// big-integer digits are views into the input bytes, which the document keeps
-// alive.
+// document. Nothing here holds a Python object; strings without escapes,
+// floats and big-integer digits are views into the input bytes, which the
+// document keeps alive.
 #pragma once
 
 #include <Python.h>
@@ -25,6 +25,10 @@ enum class JsonKind : std::uint8_t { Null, Bool, Int, BigInt, Float, String, Arr
 
 struct JsonMember;
 
+// The double nearest to a JSON number's text (correctly rounded, ties to
+// even), infinite or zero with the number's sign beyond the double range.
+double json_number_to_double(std::string_view text);
+
 class JsonValue {
  public:
   JsonValue() : JsonValue(JsonKind::Null, 0, 0) {}
@@ -35,7 +39,11 @@ class JsonValue {
   bool as_bool() const { return payload_.integer != 0; }
   // Int: the value. A BigInt does not fit 64 bits; its digits are big_int_text().
   std::int64_t as_int() const { return payload_.integer; }
-  double as_float() const { return payload_.real; }
+  // Float: the value of the number's text, converted on each call. Most
+  // rules ask a float only for its type, so the parse leaves it as text.
+  double as_float() const { return json_number_to_double(as_number_text()); }
+  // Float: the number exactly as the document spells it.
+  std::string_view as_number_text() const { return {payload_.chars, size()}; }
   // Decimal text with an optional leading '-', for BigInt.
   std::string_view big_int_text() const { return {payload_.chars, size()}; }
 
@@ -67,9 +75,10 @@ class JsonValue {
     node.payload_.integer = value;
     return node;
   }
-  static JsonValue real(double value) {
-    JsonValue node(JsonKind::Float, 0, 0);
-    node.payload_.real = value;
+  // text is a number the grammar accepted, with a fraction or an exponent.
+  static JsonValue real(std::string_view text) {
+    JsonValue node(JsonKind::Float, 0, text.size());
+    node.payload_.chars = text.data();
     return node;
   }
   static JsonValue big_int(std::string_view digits) {
@@ -105,7 +114,6 @@ class JsonValue {
   std::uint64_t tag_;
   union {
     std::int64_t integer;
-    double real;
     const char* chars;
     const JsonValue* items;
     const JsonMember* members;

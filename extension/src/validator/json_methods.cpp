@@ -34,9 +34,33 @@ Result<PyRef> parse_and_check(PyObject* self, const Signature& signature, PyObje
   return document;
 }
 
+// Whether the tree walk accepts the document, where it answers as the walk
+// over the Python form and nothing else can tell the two apart. False says
+// only that the Python path must decide and report; any error here is left
+// for that path to meet in its own order.
+bool tree_accepts(const CompiledSchema& schema, PyObject* data) {
+  if (!json_walk_runs_no_python(schema)) return false;
+  Result<std::optional<ParsedDocument>> document = parse_json_tree(data);
+  if (!document || !*document) return false;
+  auto precompute = ensure_precompute(schema);
+  if (!precompute) return false;
+  CheckState state;
+  bool member = walk_json(schema.root, (*document)->root(),
+                          WalkContext{&schema, *precompute, &state, WalkMode::BooleanOnly});
+  return member && !state.first_fatal;
+}
+
 }  // namespace
 
+// A member needs no Python objects: the tree decides it. Anything else takes
+// the Python path, which reports exactly what validate reports.
 Result<PyRef> validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* parsed[2];
+  if (auto ok = parse_fastcall(validate_json_signature, args, nargs, kwnames, parsed); !ok) {
+    return fail_with(std::move(ok.error()));
+  }
+  if (auto fail_fast = read_fail_fast(parsed[1]); !fail_fast) return fail_with(std::move(fail_fast.error()));
+  if (tree_accepts(schema_of(self), parsed[0])) return PyRef::borrow(Py_None);
   Result<PyRef> document = parse_and_check(self, validate_json_signature, args, nargs, kwnames);
   if (!document) return document;
   return PyRef::borrow(Py_None);

@@ -595,10 +595,115 @@ bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkCont
   return false;
 }
 
+class PurityScan {
+ public:
+  explicit PurityScan(const CompiledSchema& schema) : schema_(schema), entered_(schema.definitions.size(), false) {}
+
+  bool node(const SchemaNode& node) {
+    switch (node.kind) {
+      case NodeKind::Anything:
+      case NodeKind::Any:
+      case NodeKind::Nothing:
+      case NodeKind::None:
+      case NodeKind::Bool:
+      case NodeKind::Int:
+      case NodeKind::Float:
+      case NodeKind::Str:
+      case NodeKind::Bytes:
+      case NodeKind::Set:
+      case NodeKind::FrozenSet:
+      case NodeKind::Placeholder:
+        return true;
+      case NodeKind::Literal: {
+        // Only a list or dict literal is compared through Python.
+        PyObject* literal = schema_.pool.at(node.value_index());
+        return !literal || (!PyList_CheckExact(literal) && !PyDict_CheckExact(literal));
+      }
+      case NodeKind::Instance: {
+        PyObject* cls = schema_.pool.at(node.class_index());
+        return !cls || Py_IS_TYPE(cls, &PyType_Type);
+      }
+      case NodeKind::Object:
+        return false;
+      case NodeKind::Sequence:
+        return pattern(node.seq_pattern());
+      case NodeKind::Record:
+        for (const core::RecordField& field : node.fields) {
+          if (!this->node(field.node)) return false;
+        }
+        for (const core::ExtrasPair& pair : node.extras) {
+          if (!this->node(pair.key) || !this->node(pair.value)) return false;
+        }
+        return true;
+      case NodeKind::Union:
+      case NodeKind::Intersection:
+      case NodeKind::Complement:
+        for (const SchemaNode& child : node.children) {
+          if (!this->node(child)) return false;
+        }
+        return true;
+      case NodeKind::Refined:
+        for (const Constraint& constraint : node.constraints) {
+          if (!this->constraint(constraint)) return false;
+        }
+        return this->node(node.base());
+      case NodeKind::Ref: {
+        const std::uint64_t definition = node.definition();
+        if (definition >= entered_.size() || entered_[definition]) return true;
+        entered_[definition] = true;
+        return this->node(schema_.definitions[definition]);
+      }
+    }
+    return false;
+  }
+
+ private:
+  bool pattern(const SeqPattern& pattern) {
+    for (const SchemaNode& item : pattern.item) {
+      if (!node(item)) return false;
+    }
+    for (const SeqPattern& part : pattern.parts) {
+      if (!this->pattern(part)) return false;
+    }
+    return true;
+  }
+
+  bool exact_number(std::uint64_t index) const {
+    PyObject* number = schema_.pool.at(index);
+    return !number || PyLong_CheckExact(number) || PyFloat_CheckExact(number);
+  }
+
+  bool constraint(const Constraint& constraint) const {
+    switch (constraint.kind) {
+      case ConstraintKind::MinLen:
+      case ConstraintKind::MaxLen:
+      case ConstraintKind::Regex:
+        return true;
+      case ConstraintKind::Ge:
+      case ConstraintKind::Gt:
+      case ConstraintKind::Le:
+      case ConstraintKind::Lt:
+        return exact_number(constraint.bound_index());
+      case ConstraintKind::MultipleOf:
+        return exact_number(constraint.divisor_index());
+      case ConstraintKind::Predicate:
+        return false;
+    }
+    return false;
+  }
+
+  const CompiledSchema& schema_;
+  std::vector<bool> entered_;
+};
+
 }  // namespace
 
 bool walk_json(const SchemaNode& node, const JsonValue& value, WalkContext ctx) {
   return walk_json_at(node, value, ctx);
+}
+
+bool json_walk_runs_no_python(const CompiledSchema& schema) {
+  return PurityScan(schema).node(schema.root);
 }
 
 }  // namespace quillmar::ext

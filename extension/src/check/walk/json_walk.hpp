@@ -13,4 +13,11 @@ namespace quillmar::ext {
 // identity for the recursion guard is the node's address.
 bool walk_json(const SchemaNode& node, const JsonValue& value, WalkContext ctx);
 
+// Whether walk_json over any value runs no Python code for this schema: no
+// predicate, no isinstance through a metaclass, no attribute read, no
+// container literal, no bound or divisor but an exact int or float. Its
+// answer is then the walk's over the Python form with no side effect to
+// tell them apart.
+bool json_walk_runs_no_python(const CompiledSchema& schema);
+
 }  // namespace quillmar::ext
