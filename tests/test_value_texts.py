@@ -62,6 +62,20 @@ class TestValueText:
     def test_repr_text(self, text, shown):
         assert raised(int, Shown(text)).value == shown
 
+    # Exact builtins are shown without calling repr(); the text must still be repr()'s.
+    @pytest.mark.parametrize(
+        "value",
+        [
+            0, -1, 2**63 - 1, -(2**63), 2**63, -(2**64), 10**100,
+            1.5, -0.0, 1e16, 1e-5, 1e22, 0.1 + 0.2, float("inf"), float("-inf"), float("nan"),
+            None, True, False,
+            "", "abc", " ~", "a'b", 'a"b', "a\\b", "tab\t", "\x7f", "é", "x" * 78, "x" * 79, "x" * 200,
+        ],
+    )
+    def test_builtin_text_is_repr(self, value):
+        text = repr(value)
+        assert raised(bytes, value).value == (text if len(text) <= 80 else text[:80] + "...")
+
     @pytest.mark.parametrize("exception", [ValueError("bad"), KeyboardInterrupt(), SystemExit(1)])
     def test_failing_repr_is_unrepresentable_and_leaves_nothing_pending(self, exception):
         error = raised(int, Shown(exception))

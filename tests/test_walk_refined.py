@@ -73,6 +73,29 @@ def test_constraint_row(metadata, members, outsider, code, expected):
     assert items(Annotated[Any, metadata], outsider) == [(code, (), expected, repr(outsider))]
 
 
+# Exact ints and floats are compared without a Python call; the answers must be Python's.
+BOUND_NUMBERS = [0, 1, -1, 2**30 - 1, 2**30, -(2**30), 2**62, 2**63 - 1, 2**63, -(2**63), -(2**63) - 1, 2**64]
+BOUND_FLOATS = [0.0, -0.0, 1.5, -1.5, float("inf"), float("-inf"), float("nan")]
+
+
+@pytest.mark.parametrize(
+    ("bound_type", "bounds"), [(int, BOUND_NUMBERS), (float, BOUND_FLOATS)]
+)
+@pytest.mark.parametrize(
+    ("make", "holds"),
+    [
+        (at.Ge, lambda v, b: v >= b),
+        (at.Gt, lambda v, b: v > b),
+        (at.Le, lambda v, b: v <= b),
+        (at.Lt, lambda v, b: v < b),
+    ],
+)
+def test_native_comparisons_agree_with_python(bound_type, bounds, make, holds):
+    for bound in bounds:
+        v = Validator(Annotated[bound_type, make(bound)])
+        assert [v.is_valid(x) for x in bounds] == [holds(x, bound) for x in bounds], bound
+
+
 class Text(str):
     pass
 

@@ -1,13 +1,85 @@
 #include "errors/report.hpp"
 
-#include <fmt/format.h>
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <charconv>
+#include <initializer_list>
+#include <iterator>
+#include <vector>
 
 #include "exception/validation_error.hpp"
+#include "py/once.hpp"
 #include "text.hpp"
 
 namespace quillmar::ext {
 
 namespace {
+
+// The attribute and dict-key names of a report, interned once for the
+// process. Raw pointers on purpose: they are never released, not even by
+// static destruction after the interpreter ends.
+// Each dict a report makes is a copy of a template with its keys in their
+// order, so the copy is one block copy and each value a replacement.
+enum Name : std::size_t { kCode, kPath, kMessage, kExpected, kValue, kErrors, kNameCount };
+struct Names {
+  std::array<PyObject*, kNameCount> text{};
+  PyObject* item_template = nullptr;       // code, path, message, expected, value
+  PyObject* attribute_template = nullptr;  // code, expected, value, message, path, errors
+
+  PyObject* operator[](Name name) const { return text[name]; }
+};
+OnceCell<Names> names_cell;
+
+PyObject* template_dict(const Names& names, std::initializer_list<Name> keys) {
+  PyObject* dict = PyDict_New();
+  if (!dict) return nullptr;
+  for (Name key : keys) {
+    if (PyDict_SetItem(dict, names[key], Py_None) < 0) {
+      Py_DECREF(dict);
+      return nullptr;
+    }
+  }
+  return dict;
+}
+
+Result<const Names*> report_names() {
+  return names_cell.get_or_init([]() -> Result<Names> {
+    static constexpr const char* kTexts[kNameCount] = {"code", "path", "message", "expected", "value", "errors"};
+    Names names;
+    auto release = [&names] {
+      for (PyObject* text : names.text) Py_XDECREF(text);
+      Py_XDECREF(names.item_template);
+    };
+    for (std::size_t k = 0; k < kNameCount; ++k) {
+      names.text[k] = PyUnicode_InternFromString(kTexts[k]);
+      if (!names.text[k]) {
+        release();
+        return fetched();
+      }
+    }
+    names.item_template = template_dict(names, {kCode, kPath, kMessage, kExpected, kValue});
+    if (names.item_template) {
+      names.attribute_template = template_dict(names, {kCode, kExpected, kValue, kMessage, kPath, kErrors});
+    }
+    if (!names.attribute_template) {
+      Result<Names> failed = fetched();
+      release();
+      return failed;
+    }
+    return names;
+  });
+}
+
+// A copy of the template with the values given in its key order.
+Result<PyRef> filled_dict(PyObject* template_of, const Names& names, std::span<const std::pair<Name, PyObject*>> values) {
+  Result<PyRef> dict = checked(PyDict_Copy(template_of));
+  if (!dict) return dict;
+  for (const auto& [name, value] : values) {
+    if (PyDict_SetItem(dict->get(), names[name], value) < 0) return fetched();
+  }
+  return dict;
+}
 
 // Stands in for the items of a failed check that recorded none.
 ErrorItem synthetic_item() { return ErrorItem{{}, "a member of the schema's set", "", "validation_error"}; }
@@ -15,32 +87,29 @@ ErrorItem synthetic_item() { return ErrorItem{{}, "a member of the schema's set"
 // Item texts are UTF-8 made by the text functions; replacement only guards
 // against a malformed one, so this fails only when memory runs out.
 Result<PyRef> text_object(std::string_view text) {
+  // Nearly every text is ASCII: copied straight into a compact str.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (!str) return fetched();
+    if (!text.empty()) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
+    return PyRef::steal(str);
+  }
   return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
 }
 
-Result<void> set_attr(PyObject* object, const char* name, Result<PyRef> value) {
-  if (!value) return fail_with(std::move(value.error()));
-  if (PyObject_SetAttrString(object, name, value->get()) < 0) return fetched();
-  return {};
+void append_number(std::string& out, std::uint64_t number) {
+  char digits[24];
+  const auto result = std::to_chars(std::begin(digits), std::end(digits), number);
+  out.append(digits, result.ptr);
 }
 
-// The value of an errors dict's k-th key: code, path, message, expected, value.
-Result<PyRef> error_dict_value(const ErrorItem& item, std::size_t k) {
-  switch (k) {
-    case 0: return text_object(item.code);
-    case 1: return path_to_tuple(item.path);
-    case 2: return text_object(error_line(item));
-    case 3: return text_object(item.expected);
-    default: return text_object(item.value);
-  }
-}
-
-std::string path_text(const Path& path) {
-  std::string text;
+void append_path(std::string& text, const Path& path) {
   for (const PathSegment& segment : path) {
     switch (segment.kind) {
       case PathSegment::Kind::Index:
-        fmt::format_to(std::back_inserter(text), "[{}]", segment.index);
+        text.push_back('[');
+        append_number(text, segment.index);
+        text.push_back(']');
         break;
       case PathSegment::Kind::Key:
         if (!text.empty()) text.push_back('.');
@@ -48,45 +117,131 @@ std::string path_text(const Path& path) {
         break;
     }
   }
-  return text;
 }
 
-std::string message_text(std::span<const ErrorItem> items) {
-  if (items.size() == 1) return error_line(items.front());
-  std::string message = fmt::format("{} validation errors:", items.size());
-  for (const ErrorItem& item : items) {
-    message.push_back('\n');
-    message.append(error_line(item));
+void append_error_line(std::string& out, const ErrorItem& item) {
+  if (!item.path.empty()) {
+    // The "at" part only when the path has some text.
+    const std::size_t start = out.size();
+    out.append("at ");
+    std::string path;
+    append_path(path, item.path);
+    if (path.empty()) {
+      out.resize(start);
+    } else {
+      out.append(path);
+      out.append(": ");
+    }
   }
-  return message;
+  out.append("expected ");
+  out.append(item.expected);
+  out.append(", got ");
+  out.append(item.value);
+  out.append(" [");
+  out.append(item.code);
+  out.push_back(']');
+}
+
+// One item's objects. The first item's texts also serve as the exception's
+// own attributes (they are immutable).
+struct ItemObjects {
+  PyRef code;
+  PyRef path;
+  PyRef message;
+  PyRef expected;
+  PyRef value;
+};
+
+Result<ItemObjects> item_objects(const ErrorItem& item, std::string_view line) {
+  ItemObjects objects;
+  Result<PyRef> made = text_object(item.code);
+  if (!made) return fail_with(std::move(made.error()));
+  objects.code = std::move(*made);
+  if (!(made = path_to_tuple(item.path))) return fail_with(std::move(made.error()));
+  objects.path = std::move(*made);
+  if (!(made = text_object(line))) return fail_with(std::move(made.error()));
+  objects.message = std::move(*made);
+  if (!(made = text_object(item.expected))) return fail_with(std::move(made.error()));
+  objects.expected = std::move(*made);
+  if (!(made = text_object(item.value))) return fail_with(std::move(made.error()));
+  objects.value = std::move(*made);
+  return objects;
+}
+
+Result<PyRef> error_dict(const ItemObjects& objects, const Names& names) {
+  const std::pair<Name, PyObject*> values[] = {{kCode, objects.code.get()},
+                                               {kPath, objects.path.get()},
+                                               {kMessage, objects.message.get()},
+                                               {kExpected, objects.expected.get()},
+                                               {kValue, objects.value.get()}};
+  return filled_dict(names.item_template, names, values);
 }
 
 Result<PyRef> build(std::span<const ErrorItem> items) {
+  Result<const Names*> names = report_names();
+  if (!names) return fail_with(std::move(names.error()));
   Result<PyRef> type = validation_error_type();
   if (!type) return type;
-  Result<PyRef> message = text_object(message_text(items));
+
+  // Each item's line is made once, in place in the message text: it is also
+  // the item's own message.
+  std::string text;
+  std::vector<std::pair<std::size_t, std::size_t>> lines;  // (start, size) in text
+  lines.reserve(items.size());
+  if (items.size() > 1) {
+    append_number(text, items.size());
+    text.append(" validation errors:");
+  }
+  for (const ErrorItem& item : items) {
+    if (items.size() > 1) text.push_back('\n');
+    const std::size_t start = text.size();
+    append_error_line(text, item);
+    lines.emplace_back(start, text.size() - start);
+  }
+  auto line = [&](std::size_t i) { return std::string_view(text).substr(lines[i].first, lines[i].second); };
+
+  Result<ItemObjects> first = item_objects(items.front(), line(0));
+  if (!first) return fail_with(std::move(first.error()));
+  Result<PyRef> message = items.size() == 1 ? Result<PyRef>(first->message.clone()) : text_object(text);
   if (!message) return message;
   Result<PyRef> error = checked(PyObject_CallOneArg(type->get(), message->get()));
   if (!error) return error;
 
-  const ErrorItem& first = items.front();
-  PyObject* target = error->get();
-  Result<void> set = set_attr(target, "code", text_object(first.code));
-  if (set) set = set_attr(target, "expected", text_object(first.expected));
-  if (set) set = set_attr(target, "value", text_object(first.value));
-  if (set) set = set_attr(target, "message", text_object(error_line(first)));
-  if (set) set = set_attr(target, "path", path_to_tuple(first.path));
-  if (set) set = set_attr(target, "errors", errors_tuple(items));
-  if (!set) return fail_with(std::move(set.error()));
+  Result<PyRef> tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+  if (!tuple) return tuple;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    Result<PyRef> dict;
+    if (i == 0) {
+      dict = error_dict(*first, **names);
+    } else {
+      Result<ItemObjects> made = item_objects(items[i], line(i));
+      if (!made) return fail_with(std::move(made.error()));
+      dict = error_dict(*made, **names);
+    }
+    if (!dict) return dict;
+    PyTuple_SET_ITEM(tuple->get(), static_cast<Py_ssize_t>(i), dict->release());
+  }
+
+  // The exception's path is a tuple of its own, not the first dict's.
+  Result<PyRef> path = path_to_tuple(items.front().path);
+  if (!path) return path;
+  const std::pair<Name, PyObject*> attributes[] = {
+      {kCode, first->code.get()},       {kExpected, first->expected.get()}, {kValue, first->value.get()},
+      {kMessage, first->message.get()}, {kPath, path->get()},               {kErrors, tuple->get()}};
+  // The exception has no dict of its own yet: it gets this one, as the
+  // attribute sets would have made it.
+  Result<PyRef> dict = filled_dict((*names)->attribute_template, **names, attributes);
+  if (!dict) return dict;
+  if (PyObject_GenericSetDict(error->get(), dict->get(), nullptr) < 0) return fetched();
   return error;
 }
 
 }  // namespace
 
 std::string error_line(const ErrorItem& item) {
-  std::string path = path_text(item.path);
-  if (path.empty()) return fmt::format("expected {}, got {} [{}]", item.expected, item.value, item.code);
-  return fmt::format("at {}: expected {}, got {} [{}]", path, item.expected, item.value, item.code);
+  std::string line;
+  append_error_line(line, item);
+  return line;
 }
 
 Result<PyRef> path_to_tuple(const Path& path) {
@@ -104,24 +259,15 @@ Result<PyRef> path_to_tuple(const Path& path) {
 }
 
 Result<PyRef> errors_tuple(std::span<const ErrorItem> items) {
-  static constexpr const char* kKeys[] = {"code", "path", "message", "expected", "value"};
-  PyRef keys[std::size(kKeys)];
-  for (std::size_t k = 0; k < std::size(kKeys); ++k) {
-    keys[k] = PyRef::steal(PyUnicode_InternFromString(kKeys[k]));
-    if (!keys[k]) return fetched();
-  }
-
+  Result<const Names*> names = report_names();
+  if (!names) return fail_with(std::move(names.error()));
   Result<PyRef> tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
   if (!tuple) return tuple;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    const ErrorItem& item = items[i];
-    Result<PyRef> dict = checked(PyDict_New());
+    Result<ItemObjects> objects = item_objects(items[i], error_line(items[i]));
+    if (!objects) return fail_with(std::move(objects.error()));
+    Result<PyRef> dict = error_dict(*objects, **names);
     if (!dict) return dict;
-    for (std::size_t k = 0; k < std::size(kKeys); ++k) {
-      Result<PyRef> value = error_dict_value(item, k);
-      if (!value) return value;
-      if (PyDict_SetItem(dict->get(), keys[k].get(), value->get()) < 0) return fetched();
-    }
     PyTuple_SET_ITEM(tuple->get(), static_cast<Py_ssize_t>(i), dict->release());
   }
   return tuple;

@@ -60,12 +60,13 @@ class DictEntries {
 };
 
 // Which declared keys an iteration has met: a key counts once even when two
-// entries carry its text (a str subclass with a hash of its own). Inline up
-// to 256 keys, so the boolean pass allocates nothing for ordinary records.
+// entries carry its text (a str subclass with a hash of its own). One inline
+// word up to 64 keys, so the boolean pass allocates and clears nothing more
+// for ordinary records.
 class SeenKeys {
  public:
   explicit SeenKeys(std::size_t count) {
-    if (count > kInlineBits) {
+    if (count > 64) {
       heap_.assign((count + 63) / 64, 0);
       words_ = heap_.data();
     }
@@ -83,10 +84,9 @@ class SeenKeys {
   }
 
  private:
-  static constexpr std::size_t kInlineBits = 256;
-  std::array<std::uint64_t, kInlineBits / 64> inline_{};
+  std::uint64_t inline_ = 0;
   std::vector<std::uint64_t> heap_;
-  std::uint64_t* words_ = inline_.data();
+  std::uint64_t* words_ = &inline_;
 };
 
 // The record's key map: the precomputed one, else one built now (a record
@@ -207,6 +207,7 @@ class RecordReport {
   bool declared_keys(const RecordIndex& index) {
     if (index.keys().empty()) return true;
     std::vector<std::pair<std::size_t, PyRef>> found;  // (declared key, value) in dict order
+    found.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict_)));
     DictEntries entries(dict_);
     PyRef key;
     PyRef item;
@@ -221,7 +222,16 @@ class RecordReport {
         found.emplace_back(*declared, std::move(item));
       }
     }
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Stable, by declared key. A few entries are sorted by insertion, which
+    // needs no buffer.
+    auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (found.size() <= 32) {
+      for (std::size_t i = 1; i < found.size(); ++i) {
+        for (std::size_t j = i; j > 0 && by_key(found[j], found[j - 1]); --j) std::swap(found[j], found[j - 1]);
+      }
+    } else {
+      std::stable_sort(found.begin(), found.end(), by_key);
+    }
     auto next = found.begin();
     for (std::size_t k = 0; k < index.keys().size(); ++k) {
       const RecordKey& record_key = index.keys()[k];

@@ -12,9 +12,39 @@ namespace {
 using core::Constraint;
 using core::ConstraintKind;
 
+template <class T>
+int ordered(T value, T bound, int op) {
+  switch (op) {
+    case Py_GE: return value >= bound;
+    case Py_GT: return value > bound;
+    case Py_LE: return value <= bound;
+    default: return value < bound;
+  }
+}
+
 // value <op> bound and its truth; RichCompareBool has no identity shortcut
-// for the ordering operators, so NaN bounds behave as Python says.
-int comparison_outcome(PyObject* value, PyObject* bound, int op) { return PyObject_RichCompareBool(value, bound, op); }
+// for the ordering operators, so NaN bounds behave as Python says. Two exact
+// compact ints, or two exact floats, compare as int and float themselves do,
+// so they are compared here without the call.
+int comparison_outcome(PyObject* value, PyObject* bound, int op) {
+  PyTypeObject* type = Py_TYPE(value);
+  if (type == Py_TYPE(bound)) {
+    if (type == &PyLong_Type) {
+      auto* v = reinterpret_cast<PyLongObject*>(value);
+      auto* b = reinterpret_cast<PyLongObject*>(bound);
+      if (PyUnstable_Long_IsCompact(v) && PyUnstable_Long_IsCompact(b)) {
+        return ordered(PyUnstable_Long_CompactValue(v), PyUnstable_Long_CompactValue(b), op);
+      }
+      int value_overflow = 0;
+      int bound_overflow = 0;
+      const long long v64 = PyLong_AsLongLongAndOverflow(value, &value_overflow);
+      const long long b64 = PyLong_AsLongLongAndOverflow(bound, &bound_overflow);
+      if (value_overflow == 0 && bound_overflow == 0) return ordered(v64, b64, op);
+    }
+    if (type == &PyFloat_Type) return ordered(PyFloat_AS_DOUBLE(value), PyFloat_AS_DOUBLE(bound), op);
+  }
+  return PyObject_RichCompareBool(value, bound, op);
+}
 
 // 1 when value.__mod__(divisor) is falsy. The divisor's __rmod__ is never
 // tried; NotImplemented means not a multiple without asking for its truth,
