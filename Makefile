@@ -7,7 +7,7 @@ CORE_BUILD := build/core-tests
 ASAN_BUILD := build/asan
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: demo test test-core test-python install system-deps bench bench-json clean
+.PHONY: demo test test-core test-python install system-deps bench bench-json clean test-asan fuzz
 
 demo: install
 	$(PY) examples/quickstart.py
@@ -52,5 +52,39 @@ bench-json: install
 	$(PY) -m pip install -q $(BENCH_PACKAGES)
 	$(PY) bench/run.py --json build/bench.json
 
+# Sanitizers: the core tests and the extension built with ASan and UBSan. The extension goes into its own
+# venv so `make test` never loads it; the ordinary interpreter runs it with the sanitizer runtimes preloaded.
+# The interpreter's own leaks at exit are not ours: leaks are checked by tests/test_leaks.py instead.
+ASAN_VENV := .venv-asan
+ASAN_PY := $(ASAN_VENV)/bin/python
+ASAN_CORE_BUILD := build/asan-core
+ASAN_RUNTIME = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so)
+ASAN_ENV = LD_PRELOAD=$(ASAN_RUNTIME) PYTHONMALLOC=malloc \
+  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1:detect_stack_use_after_return=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+$(ASAN_PY): $(PY)
+	$(PY) -m venv $(ASAN_VENV)
+	$(ASAN_PY) -m pip install -q --upgrade pip
+
+test-asan: system-deps $(ASAN_PY)
+	@start=$$(date +%s); \
+	cmake -S . -B $(ASAN_CORE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMAR_EXTENSION=OFF \
+	  -DQUILLMAR_TESTS=ON -DQUILLMAR_SANITIZE=ON >/dev/null && \
+	cmake --build $(ASAN_CORE_BUILD) && \
+	ASAN_OPTIONS=abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_CORE_BUILD) --output-on-failure && \
+	$(ASAN_PY) -m pip install -q scikit-build-core cmake ninja pytest hypothesis numpy annotated-types && \
+	$(ASAN_PY) -m pip install -q --no-build-isolation -Cbuild-dir=$(ASAN_BUILD) \
+	  -Ccmake.build-type=RelWithDebInfo -Ccmake.define.QUILLMAR_SANITIZE=ON . && \
+	$(ASAN_ENV) $(ASAN_PY) -m pytest -p no:cacheprovider $(PYTEST_ARGS) && \
+	echo "test-asan: clean in $$(( $$(date +%s) - start ))s"
+
+# A longer run of the JSON reader fuzzer than the suite's; FUZZ_CASES and FUZZ_SEED pick the run.
+FUZZ_CASES ?= 200000
+FUZZ_SEED ?= 1
+fuzz: install
+	$(PY) tools/json_fuzz.py --cases $(FUZZ_CASES) --seed $(FUZZ_SEED)
+
 clean:
-	rm -rf build $(VENV)
+	rm -rf build $(VENV) $(ASAN_VENV)
