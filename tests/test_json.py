@@ -16,31 +16,9 @@ pytestmark = pytest.mark.skipif(
     reason="the Validator JSON methods are not in the module yet",
 )
 
-KINDS = [
-    "EOF while parsing a list",
-    "EOF while parsing an object",
-    "EOF while parsing a string",
-    "EOF while parsing a value",
-    "expected `:`",
-    "expected `,` or `]`",
-    "expected `,` or `}`",
-    "expected ident",
-    "expected value",
-    "invalid escape",
-    "invalid number",
-    "number out of range",
-    "invalid unicode code point",
-    "control character (\\u0000-\\u001F) found while parsing a string",
-    "key must be a string",
-    "lone leading surrogate in hex escape",
-    "trailing comma",
-    "trailing characters",
-    "unexpected end of hex escape",
-    "recursion limit exceeded",
-]
-MESSAGE = re.compile("(?:%s) at line [0-9]+ column [0-9]+" % "|".join(map(re.escape, KINDS)))
-# Only the control character message is long enough to be cut.
-CUT_MESSAGE = re.compile(re.escape(KINDS[13]) + r" at line [0-9]+(?: c(?:o(?:l(?:u(?:m(?:n(?: [0-9]*)?)?)?)?)?)?)?\.\.\.")
+from json_fuzz_cases import CUT as CUT_MESSAGE  # noqa: E402
+from json_fuzz_cases import KINDS  # noqa: E402
+from json_fuzz_cases import REJECTION as MESSAGE  # noqa: E402
 
 
 def cut(message):
