@@ -10,22 +10,12 @@ import math
 from typing import Annotated, Any, Literal
 
 import annotated_types as at
-import pytest
 from hypothesis import HealthCheck, given, seed, settings
 from hypothesis import strategies as st
 
 import quillmar._quillmar as qm
 
 V = qm.Validator
-
-if not hasattr(V, "is_subtype_of"):
-    pytest.skip("the algebra methods are not in the method table yet", allow_module_level=True)
-
-try:
-    V(list[int]), V({"a": int}), V(Annotated[int, at.Ge(0)])
-    qm.recursive(lambda r: int | list[r])
-except NotImplementedError:
-    pytest.skip("containers, records, Annotated or recursive are not compiled yet", allow_module_level=True)
 
 SETTINGS = settings(
     max_examples=250, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow]

@@ -6,38 +6,21 @@ from concurrent.futures import ProcessPoolExecutor
 
 import pytest
 
-try:
-    import quillmar._quillmar as qm
-except (ImportError, AttributeError):  # the package may not import while the module is being filled in
-    pytest.skip("quillmar._quillmar is not importable yet", allow_module_level=True)
-
-needs_class = pytest.mark.skipif(not hasattr(qm, "ValidationError"), reason="ValidationError not exported yet")
-needs_validator = pytest.mark.skipif(
-    not hasattr(qm, "Validator") or not hasattr(qm, "ValidationError"), reason="Validator not available yet"
-)
+import quillmar._quillmar as qm
 
 ATTRIBUTES = ("code", "expected", "value", "message", "path", "errors")
 ERROR_KEYS = ["code", "path", "message", "expected", "value"]
 
 
-def validator(schema):
-    try:
-        return qm.Validator(schema)
-    except NotImplementedError as missing:  # the compiler is being filled in form by form
-        pytest.skip(str(missing))
-
-
 def raised(schema, value, **options):
-    checker = validator(schema)
+    checker = qm.Validator(schema)
     with pytest.raises(qm.ValidationError) as info:
         checker.validate(value, **options)
     return info.value
 
 
 def raised_json(schema, document):
-    checker = validator(schema)
-    if not hasattr(checker, "validate_json"):
-        pytest.skip("validate_json not available yet")
+    checker = qm.Validator(schema)
     with pytest.raises(qm.ValidationError) as info:
         checker.validate_json(document)
     return info.value
@@ -47,7 +30,6 @@ def state(error):
     return error.args, {name: getattr(error, name) for name in ATTRIBUTES}
 
 
-@needs_class
 class TestClass:
     def test_identity(self):
         cls = qm.ValidationError
@@ -70,7 +52,6 @@ class TestClass:
             assert (back.code, back.path, back.errors) == (error.code, error.path, error.errors)
 
 
-@needs_validator
 class TestReport:
     def test_single_item_at_the_root(self):
         error = raised(int, "x")
@@ -131,7 +112,6 @@ class TestReport:
         assert error.errors[0]["path"] is not error.path
 
 
-@needs_validator
 class TestJsonInvalid:
     def test_malformed_document(self):
         error = raised_json(int, "[1,")
@@ -151,7 +131,6 @@ def _fail_in_child(value):
     qm.Validator(int).validate(value)
 
 
-@needs_validator
 class TestPickle:
     @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
     def test_round_trip_keeps_the_report(self, protocol):

@@ -14,15 +14,6 @@ import quillmar._quillmar as qm
 
 Validator = qm.Validator
 
-needs_algebra = pytest.mark.skipif(
-    not all(hasattr(Validator, n) for n in ("is_empty", "is_subtype_of", "is_equivalent", "simplify")),
-    reason="the algebra methods are not in the module yet",
-)
-needs_json = pytest.mark.skipif(
-    not all(hasattr(Validator, n) for n in ("validate_json", "load", "is_valid_json")),
-    reason="the JSON methods are not in the module yet",
-)
-
 
 def errors(v, value, **kwargs):
     with pytest.raises(qm.ValidationError) as info:
@@ -76,7 +67,6 @@ def test_limits_are_reached_not_breached(at_limits):
         qm.union(at_limits["definitions"], qm.recursive(lambda r: list[r]))
 
 
-@needs_algebra
 @pytest.mark.parametrize("limit", ["depth", "definitions", "nodes"])
 def test_decisions_at_the_limits_answer(at_limits, limit):
     v = at_limits[limit]
@@ -87,7 +77,6 @@ def test_decisions_at_the_limits_answer(at_limits, limit):
     assert Validator(int).is_subtype_of(v) in (True, False)
 
 
-@needs_algebra
 @pytest.mark.parametrize("limit", ["depth", "definitions", "nodes"])
 def test_simplify_at_the_limits(at_limits, limit):
     v = at_limits[limit]
@@ -100,7 +89,6 @@ def test_simplify_at_the_limits(at_limits, limit):
     assert simple.is_valid("x") == v.is_valid("x")
 
 
-@needs_algebra
 def test_complement_of_a_wide_union_simplifies_or_refuses():
     wide = qm.union(*[{f"k{i}": int, f"j{i}": str} for i in range(200)])
     negated = qm.complement(qm.intersection(wide, qm.complement(wide)))
@@ -112,7 +100,6 @@ def test_complement_of_a_wide_union_simplifies_or_refuses():
         assert simple.is_valid(1) is True
 
 
-@needs_algebra
 def test_other_beyond_the_limits_is_decided():
     # Embedding validators at the depth limit into a record makes a deeper other; it is never finalized.
     v = deepest()
@@ -121,7 +108,6 @@ def test_other_beyond_the_limits_is_decided():
     assert v.is_equivalent(deeper) is False
 
 
-@needs_algebra
 @pytest.mark.parametrize(
     "make",
     [
@@ -222,7 +208,6 @@ def test_nested_quantifiers_run_in_linear_time(pattern, text):
 # --- JSON ----------------------------------------------------------------------------------------------------
 
 
-@needs_json
 @pytest.mark.parametrize("open_, close", [("[", "]"), ('{"a":', "}")])
 def test_documents_nested_10000_deep(open_, close):
     document = open_ * 10_000 + "1" + close * 10_000
@@ -235,7 +220,6 @@ def test_documents_nested_10000_deep(open_, close):
     assert qm.anything.is_valid_json(document.encode()) is False
 
 
-@needs_json
 def test_json_ten_megabyte_string():
     text = "é" * 5_000_000
     document = '"%s"' % text
@@ -245,7 +229,6 @@ def test_json_ten_megabyte_string():
     assert Validator(Annotated[str, at.MaxLen(10)]).is_valid_json(document) is False
 
 
-@needs_json
 @pytest.mark.parametrize("sign", ["", "-"])
 def test_json_integers_at_the_digit_limit(sign):
     # Integer parts up to 4300 bytes, the sign counted, are read exactly; one more byte is refused.
@@ -261,7 +244,6 @@ def test_json_integers_at_the_digit_limit(sign):
     assert qm.anything.is_valid_json(past) is False
 
 
-@needs_json
 def test_json_with_deep_value_against_a_recursive_schema():
     tree = qm.recursive(lambda r: qm.union(int, list[r]))
     document = "[" * 200 + "1" + "]" * 200

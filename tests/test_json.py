@@ -10,15 +10,9 @@ import pytest
 
 import quillmar._quillmar as qm
 
-pytestmark = pytest.mark.skipif(
-    not hasattr(qm, "anything")
-    or not all(hasattr(qm.anything, name) for name in ("load", "validate_json", "is_valid_json")),
-    reason="the Validator JSON methods are not in the module yet",
-)
-
-from json_fuzz_cases import CUT as CUT_MESSAGE  # noqa: E402
-from json_fuzz_cases import KINDS  # noqa: E402
-from json_fuzz_cases import REJECTION as MESSAGE  # noqa: E402
+from json_fuzz_cases import CUT as CUT_MESSAGE
+from json_fuzz_cases import KINDS
+from json_fuzz_cases import REJECTION as MESSAGE
 
 
 def cut(message):

@@ -16,15 +16,6 @@ def checker(pattern):
     return Validator(Annotated[str, Pattern(pattern)])
 
 
-def _matching_walks():
-    try:
-        return checker("a").is_valid("a")
-    except NotImplementedError:
-        return False
-
-
-needs_matching = pytest.mark.skipif(not _matching_walks(), reason="refinement walk not landed")
-
 CLASS_REFUSAL = (
     "{0} cannot be used inside a character class, since its Unicode meaning has no member form; "
     "write it as an alternative, as in (?:[...]|{0})"
@@ -126,7 +117,6 @@ MATCHES = [
 ]
 
 
-@needs_matching
 @pytest.mark.parametrize("pattern, text, expected", MATCHES)
 def test_matching(pattern, text, expected):
     assert checker(pattern).is_valid(text) is expected
@@ -157,7 +147,6 @@ PLAIN_MATCHES = [
 ]
 
 
-@needs_matching
 @pytest.mark.parametrize("pattern, text, expected", PLAIN_MATCHES)
 def test_plain_pattern_matching(pattern, text, expected):
     assert checker(pattern).is_valid(text) is expected
@@ -181,7 +170,6 @@ def _plain_patterns():
     )
 
 
-@needs_matching
 def test_plain_patterns_agree_with_python_re():
     import re
 

@@ -10,16 +10,9 @@ import quillmar._quillmar as qm
 Validator = qm.Validator
 
 
-def validator(schema):
-    try:
-        return Validator(schema)
-    except NotImplementedError as missing:  # a form still being filled in
-        pytest.skip(str(missing))
-
-
 def check(schema, value, member, code=None, expected=None, path=()):
     """Every checking entry agrees; a non-member's first item has the given code and expected text."""
-    v = validator(schema)
+    v = Validator(schema)
     assert v.is_valid(value) is member
     assert (value in v) is member
     if member:
@@ -179,7 +172,7 @@ class TestSequences:
         assert [item["path"] for item in error.errors] == [(2,), (4,)]
 
     def test_fail_fast_stops_at_the_first_position(self):
-        v = validator(tuple[int, ...])
+        v = Validator(tuple[int, ...])
         with pytest.raises(qm.ValidationError) as info:
             v.validate((None, 1, None), fail_fast=True)
         assert [item["path"] for item in info.value.errors] == [(0,)]
