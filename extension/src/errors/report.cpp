@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <charconv>
 #include <initializer_list>
@@ -84,17 +85,76 @@ Result<PyRef> filled_dict(PyObject* template_of, const Names& names, std::span<c
 // Stands in for the items of a failed check that recorded none.
 ErrorItem synthetic_item() { return ErrorItem{{}, "a member of the schema's set", "", "validation_error"}; }
 
+// Eight bytes per test: a text is ASCII when no byte has its top bit set.
+bool is_ascii(std::string_view text) {
+  const char* at = text.data();
+  std::size_t left = text.size();
+  std::uint64_t high = 0;
+  for (; left >= 8; at += 8, left -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    high |= word;
+  }
+  for (; left > 0; ++at, --left) high |= static_cast<unsigned char>(*at);
+  return (high & 0x8080808080808080ull) == 0;
+}
+
 // Item texts are UTF-8 made by the text functions; replacement only guards
 // against a malformed one, so this fails only when memory runs out.
 Result<PyRef> text_object(std::string_view text) {
   // Nearly every text is ASCII: copied straight into a compact str.
-  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (is_ascii(text)) {
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
     if (!str) return fetched();
     if (!text.empty()) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
     return PyRef::steal(str);
   }
   return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+// The few short texts that recur in every report (codes, expected kinds such
+// as 'int'), made once per process and shared. Raw pointers on purpose, as
+// for the names above; the table stops growing when full.
+struct SharedTexts {
+  static constexpr std::size_t kMaxChars = 24;
+  static constexpr std::size_t kCapacity = 64;
+  struct Entry {
+    std::array<char, kMaxChars> text;
+    std::size_t size;
+    PyObject* object;
+  };
+  PyMutex lock{};
+  std::size_t count = 0;
+  std::array<Entry, kCapacity> entries{};
+};
+SharedTexts shared_texts;
+
+// A str for a text that may recur: shared when short, else made as text_object does.
+Result<PyRef> recurring_text_object(std::string_view text) {
+  if (text.size() > SharedTexts::kMaxChars) return text_object(text);
+  SharedTexts& shared = shared_texts;
+  PyObject* found = nullptr;
+  PyMutex_Lock(&shared.lock);
+  for (std::size_t i = 0; i < shared.count; ++i) {
+    const SharedTexts::Entry& entry = shared.entries[i];
+    if (entry.size == text.size() && std::memcmp(entry.text.data(), text.data(), text.size()) == 0) {
+      found = entry.object;
+      break;
+    }
+  }
+  PyMutex_Unlock(&shared.lock);
+  if (found) return PyRef::borrow(found);
+  Result<PyRef> made = text_object(text);
+  if (!made) return made;
+  PyMutex_Lock(&shared.lock);
+  if (shared.count < SharedTexts::kCapacity) {
+    SharedTexts::Entry& entry = shared.entries[shared.count++];
+    std::memcpy(entry.text.data(), text.data(), text.size());
+    entry.size = text.size();
+    entry.object = made->clone().release();
+  }
+  PyMutex_Unlock(&shared.lock);
+  return made;
 }
 
 void append_number(std::string& out, std::uint64_t number) {
@@ -154,14 +214,14 @@ struct ItemObjects {
 
 Result<ItemObjects> item_objects(const ErrorItem& item, std::string_view line) {
   ItemObjects objects;
-  Result<PyRef> made = text_object(item.code);
+  Result<PyRef> made = recurring_text_object(item.code);
   if (!made) return fail_with(std::move(made.error()));
   objects.code = std::move(*made);
   if (!(made = path_to_tuple(item.path))) return fail_with(std::move(made.error()));
   objects.path = std::move(*made);
   if (!(made = text_object(line))) return fail_with(std::move(made.error()));
   objects.message = std::move(*made);
-  if (!(made = text_object(item.expected))) return fail_with(std::move(made.error()));
+  if (!(made = recurring_text_object(item.expected))) return fail_with(std::move(made.error()));
   objects.expected = std::move(*made);
   if (!(made = text_object(item.value))) return fail_with(std::move(made.error()));
   objects.value = std::move(*made);
@@ -186,6 +246,7 @@ Result<PyRef> build(std::span<const ErrorItem> items) {
   // Each item's line is made once, in place in the message text: it is also
   // the item's own message.
   std::string text;
+  text.reserve(32 + 96 * items.size());  // a typical line fits, so the text grows rarely
   std::vector<std::pair<std::size_t, std::size_t>> lines;  // (start, size) in text
   lines.reserve(items.size());
   if (items.size() > 1) {

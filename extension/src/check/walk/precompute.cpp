@@ -233,6 +233,7 @@ Result<RecordIndex> RecordIndex::build(std::span<const core::RecordField> fields
   // At most half full, so a probe ends after a few slots.
   index.by_hash_.resize(std::bit_ceil(index.keys_.size() * 2 + 1));
   const std::size_t mask = index.by_hash_.size() - 1;
+  index.key_objects_.assign(index.keys_.size(), nullptr);
   for (std::size_t k = 0; k < index.keys_.size(); ++k) {
     auto str = interned_text(index.keys_[k].text);
     if (!str) return fail_with(std::move(str.error()));
@@ -244,6 +245,7 @@ Result<RecordIndex> RecordIndex::build(std::span<const core::RecordField> fields
         break;
       }
     }
+    index.key_objects_[k] = str->get();
     index.objects_.push_back(std::move(*str));
   }
   return index;

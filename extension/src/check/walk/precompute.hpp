@@ -56,6 +56,9 @@ class RecordIndex {
   std::optional<std::size_t> find(std::string_view text) const;
 
   std::span<const RecordKey> keys() const { return keys_; }
+  // The interned str of declared key k, or nullptr: a dict built in declared
+  // order meets its keys as these very objects, found without a probe.
+  PyObject* key_object(std::size_t k) const { return key_objects_[k]; }
   // Distinct required keys: each is counted once however many fields declare it.
   std::uint64_t required_count() const { return required_count_; }
 
@@ -69,6 +72,7 @@ class RecordIndex {
   };
   std::vector<RecordKey> keys_;
   std::vector<PyRef> objects_;  // owns the slots' objects
+  std::vector<PyObject*> key_objects_;  // by key, borrowed from objects_
   std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> by_text_;
   std::vector<Slot> by_hash_;  // open addressing, power-of-two size
   std::uint64_t required_count_ = 0;

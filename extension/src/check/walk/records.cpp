@@ -137,33 +137,97 @@ bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* v
 
 enum class DictOutcome { Member, NotMember, Aborted };
 
+// A value the walk accepts from its type alone, as walk_fast does: no Python
+// code runs, so a borrowed entry stays alive and the dict unchanged.
+inline bool passes_by_type(const SchemaNode& node, PyObject* value) {
+  const NodeKind kind = node.kind;
+  return (kind == NodeKind::Int && PyLong_Check(value)) || (kind == NodeKind::Str && PyUnicode_Check(value)) ||
+         (kind == NodeKind::Float && PyFloat_Check(value));
+}
+
+// In a build with the GIL the entries are read borrowed: nothing can change
+// the dict until Python code runs, and each walk that may run it gets strong
+// references first. Without the GIL every entry is held, as DictEntries does.
+#ifdef Py_GIL_DISABLED
+constexpr bool BORROWED_ENTRIES = false;
+#else
+constexpr bool BORROWED_ENTRIES = true;
+#endif
+
 DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
   if (!PyDict_Check(value)) return DictOutcome::NotMember;
   std::optional<RecordIndex> local;
   const RecordIndex* index = record_keys(node, ctx, local);
   if (!index) return DictOutcome::NotMember;
   std::uint64_t remaining = index->required_count();
+  const bool has_keys = !index->keys().empty();
   BooleanWalk check(ctx);
   SeenKeys seen(index->keys().size());
-  DictEntries entries(value);
-  PyRef key;
-  PyRef item;
+  PyRef held_dict = PyRef::borrow(value);
+  const Py_ssize_t initial_size = PyDict_GET_SIZE(value);
+  Py_ssize_t position = 0;
+  Py_ssize_t yielded = 0;
+  // The single extras pair, when there is one, tried by type first.
+  const ExtrasPair* only_pair = node.extras.size() == 1 ? &node.extras.front() : nullptr;
+  PyRef held_key;
+  PyRef held_item;
+  std::size_t expected = 0;  // the declared key that follows the last one met
   for (;;) {
-    switch (entries.next(key, item)) {
-      case DictEntries::Step::End:
-        return remaining == 0 ? DictOutcome::Member : DictOutcome::NotMember;
-      case DictEntries::Step::Changed:
-        abort_check(*ctx.state);
-        return DictOutcome::Aborted;
-      case DictEntries::Step::Entry:
-        break;
+    if (PyDict_GET_SIZE(value) != initial_size) {
+      PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+      abort_check(*ctx.state);
+      return DictOutcome::Aborted;
     }
-    if (std::optional<std::size_t> declared = declared_key(*index, key.get())) {
+    // Keys replaced at constant size: more entries than the dict held.
+    if (yielded > initial_size) {
+      PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
+      abort_check(*ctx.state);
+      return DictOutcome::Aborted;
+    }
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    int found = 0;
+    if constexpr (BORROWED_ENTRIES) {
+      found = PyDict_Next(value, &position, &key, &item);
+    } else {
+      Py_BEGIN_CRITICAL_SECTION(value);
+      found = PyDict_Next(value, &position, &key, &item);
+      if (found) {
+        held_key = PyRef::borrow(key);
+        held_item = PyRef::borrow(item);
+      }
+      Py_END_CRITICAL_SECTION();
+    }
+    if (!found) return remaining == 0 ? DictOutcome::Member : DictOutcome::NotMember;
+    ++yielded;
+    std::optional<std::size_t> declared;
+    if (has_keys) {
+      // The key object itself identifies its text, as find's first test does.
+      if (expected < index->keys().size() && key == index->key_object(expected)) {
+        declared = expected;
+      } else {
+        declared = declared_key(*index, key);
+      }
+      if (declared) expected = *declared + 1;
+    }
+    if (declared) {
       const RecordKey& record_key = index->keys()[*declared];
-      if (!key_value_matches(node, record_key, item.get(), check)) return DictOutcome::NotMember;
+      const bool by_type = record_key.fields.size() == 1 && !ctx.state->fatal_seen &&
+                           passes_by_type(node.fields[record_key.fields.front()].node, item);
+      if (!by_type) {
+        PyRef hold_key = PyRef::borrow(key);
+        PyRef hold_item = PyRef::borrow(item);
+        if (!key_value_matches(node, record_key, item, check)) return DictOutcome::NotMember;
+      }
       if (seen.insert(*declared) && record_key.required) --remaining;
-    } else if (!some_pair_matches(node.extras, key.get(), item.get(), check)) {
-      return DictOutcome::NotMember;
+    } else {
+      const bool by_type = only_pair && !ctx.state->fatal_seen && passes_by_type(only_pair->key, key) &&
+                           passes_by_type(only_pair->value, item);
+      if (!by_type) {
+        PyRef hold_key = PyRef::borrow(key);
+        PyRef hold_item = PyRef::borrow(item);
+        if (!some_pair_matches(node.extras, key, item, check)) return DictOutcome::NotMember;
+      }
     }
   }
 }

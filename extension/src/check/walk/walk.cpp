@@ -90,9 +90,18 @@ ErrorItem make_keyed_error_item(const Path& path, std::string key, std::string_v
   return item;
 }
 
+namespace {
+// A failing value usually has a few items: room for them at the first one
+// saves the list's regrowth.
+void make_room(ErrorList& errors) {
+  if (errors.capacity() == 0) errors.reserve(8);
+}
+}  // namespace
+
 bool push_kind_error(bool ok, const SchemaNode& node, PyObject* value, const Path& path, WalkContext ctx,
                      ErrorList& errors) {
   if (!ok && ctx.reporting()) {
+    make_room(errors);
     errors.push_back(make_error_item(core::error_code(node), std::string(core::kind_name(node)), value, path));
   }
   return ok;
@@ -100,7 +109,9 @@ bool push_kind_error(bool ok, const SchemaNode& node, PyObject* value, const Pat
 
 void push_error(std::string_view code, std::string_view expected, PyObject* value, const Path& path,
                 WalkContext ctx, ErrorList& errors) {
-  if (ctx.reporting()) errors.push_back(make_error_item(code, std::string(expected), value, path));
+  if (!ctx.reporting()) return;
+  make_room(errors);
+  errors.push_back(make_error_item(code, std::string(expected), value, path));
 }
 
 void push_length_error(std::string_view code, std::string_view kind, std::uint64_t prefix_len, bool has_tail,
