@@ -32,7 +32,7 @@ from typing import (
 import annotated_types as at
 import pytest
 
-from quillmar import Validator
+from quillmar import ValidationError, Validator
 
 
 class Meta:
@@ -72,6 +72,16 @@ class Pair(NamedTuple):
 
 
 Plain = collections.namedtuple("Plain", "a b")
+
+
+@dataclasses.dataclass
+class Tagged:
+    tags: list = dataclasses.field(default_factory=list)
+
+
+# A default does not make a field optional: an instance without the attribute is no member.
+UNTAGGED = Tagged()
+del UNTAGGED.tags
 
 
 
@@ -128,6 +138,7 @@ DIFFERENT = [
     (tuple[()], tuple[int, ...]),
     (Union[int, str], Union[str, int]),
     (Literal[1], Literal[True]),
+    (Literal[True], bool),
     ({"a": int}, {"a?": int}),
     ({"a?": int}, {"a??": int}),
     ({"?": int}, {"": int}),
@@ -213,12 +224,19 @@ def test_record_forms(schema, accepted, rejected):
         (Point3, [Point3(1, 2, "z")], [Point3(1, 2, 3), Point(1, 2)]),
         (Pair, [Pair(1, "a")], [Pair("1", "a"), (1, "a")]),
         (Plain, [Plain(1, 2), Plain("anything", None)], [(1, 2)]),
+        (Tagged, [Tagged(), Tagged([1])], [UNTAGGED]),
     ],
 )
 def test_object_forms(schema, accepted, rejected):
     checker = Validator(schema)
     assert all(checker.is_valid(value) for value in accepted)
     assert not any(checker.is_valid(value) for value in rejected)
+
+
+def test_object_fields_follow_the_hints_order():
+    with pytest.raises(ValidationError) as raised:
+        Validator(Point3).validate(Point3("a", "b", 3))
+    assert [error["path"] for error in raised.value.errors] == [("x",), ("y",), ("z",)]
 
 
 # --- compile errors ------------------------------------------------------------------------------------------
@@ -255,12 +273,18 @@ ERRORS = [
     (List, NotImplementedError, ONE_ARGUMENT),
     (set[int, str], NotImplementedError, ONE_ARGUMENT),
     (frozenset[()], NotImplementedError, ONE_ARGUMENT),
+    (typing._GenericAlias(Required, (int, str)), NotImplementedError, ONE_ARGUMENT),
     (dict[str], NotImplementedError, DICT_ARITY),
     (Dict, NotImplementedError, DICT_ARITY),
     (type[int], NotImplementedError, UNSUPPORTED.format("<class 'type'>")),
     (collections.abc.Sequence[int], NotImplementedError, UNSUPPORTED.format("<class 'collections.abc.Sequence'>")),
     (ClassVar[int], NotImplementedError, UNSUPPORTED.format("typing.ClassVar")),
     (list[ClassVar[int]], NotImplementedError, UNSUPPORTED.format("typing.ClassVar")),
+    # an unpacked tuple splices its elements: never read as a nested tuple
+    (tuple[*tuple[int, ...]], NotImplementedError, UNSUPPORTED.format("typing.Unpack")),
+    (tuple[int, *tuple[str, ...]], NotImplementedError, UNSUPPORTED.format("typing.Unpack")),
+    (Tuple[int, *Tuple[str, ...]], NotImplementedError, UNSUPPORTED.format("typing.Unpack")),
+    (list[*tuple[int]], NotImplementedError, UNSUPPORTED.format("typing.Unpack")),
     (Unchecked, NotImplementedError, "a Protocol must be @runtime_checkable to be used as a schema"),
     ({"a": int, "\ud800": int}, ValueError, SURROGATE),
     (TypedDict("Surrogate", {"\udfff": int}), ValueError, SURROGATE),
@@ -350,6 +374,16 @@ def test_dict_literal_changed_while_compiling(edit, message, capfd):
     assert capfd.readouterr().err == ""
 
 
+def test_list_literal_items_are_read_when_compiled():
+    replacing = [None, int]
+    replacing[0] = Mutator(lambda: replacing.__setitem__(1, str))
+    assert Validator(replacing) == Validator([replacing[0], str])
+    shrinking = [None, int]
+    shrinking[0] = Mutator(shrinking.clear)
+    with pytest.raises(IndexError):
+        Validator(shrinking)
+
+
 def test_class_hints_changed_while_compiling(monkeypatch, capfd):
     hints = {}
     hints["first"] = Mutator(lambda: hints.setdefault("added", int))
@@ -367,10 +401,16 @@ def test_class_hints_changed_while_compiling(monkeypatch, capfd):
     assert capfd.readouterr().err == ""
 
 
-def test_type_hints_that_are_not_a_dict(monkeypatch):
-    monkeypatch.setattr(typing, "get_type_hints", lambda cls, include_extras=False: [("a", int)])
-    with pytest.raises(TypeError, match=r"^'list' object is not an instance of 'dict'$"):
-        Validator(Point)
+@pytest.mark.parametrize(
+    "hints, message",
+    [([("a", int)], "'list' object is not an instance of 'dict'"), (None, "'None' is not an instance of 'dict'")],
+)
+@pytest.mark.parametrize("schema", [Point, TD])
+def test_type_hints_that_are_not_a_dict(monkeypatch, schema, hints, message):
+    monkeypatch.setattr(typing, "get_type_hints", lambda cls, include_extras=False: hints)
+    with pytest.raises(TypeError) as raised:
+        Validator(schema)
+    assert str(raised.value) == message
 
 
 LOAD_REENTRY = textwrap.dedent(
@@ -485,6 +525,27 @@ ANNOTATED_EQUAL = [
     (Annotated[int, POSITIVE], Annotated[int, at.Predicate(POSITIVE)]),
     (Annotated[int, CALLABLE_ITEM], Annotated[int, at.Predicate(CALLABLE_ITEM)]),
 ]
+
+
+# The constraints each spelling yields, read back through repr(): which attributes were read, and in what order.
+METADATA_READ = [
+    ((at.Ge(1), at.Gt(2), at.Le(3), at.Lt(4)), "Ge(1), Gt(2), Le(3), Lt(4)"),
+    ((at.Le(3), at.Ge(1)), "Le(3), Ge(1)"),
+    ((at.Interval(gt=0, le=9),), "Gt(0), Le(9)"),
+    ((at.MinLen(1), at.MaxLen(3), at.Len(2, 5)), "MinLen(1), MaxLen(3), MinLen(2), MaxLen(5)"),
+    ((at.MultipleOf(3), at.Predicate(is_small)), "MultipleOf(3), Predicate(...)"),
+    ((Meta(lt=4, le=3, gt=2, ge=1),), "Ge(1), Gt(2), Le(3), Lt(4)"),
+    ((Meta(func=is_small, multiple_of=2, max_length=3, min_length=1, le=7),),
+     "Le(7), MinLen(1), MaxLen(3), MultipleOf(2), Predicate(...)"),
+    ((Meta(pattern="a+", ge=1), Meta(ge=0)), 'Regex("a+"), Ge(0)'),
+    ((Meta(min_length=-1), Meta(min_length=None), Meta(max_length=-1), Meta(ge=None, multiple_of=None), "doc"), None),
+]
+
+
+@pytest.mark.parametrize("metadata, constraints", METADATA_READ)
+def test_metadata_is_read_by_attribute(metadata, constraints):
+    expected = "int" if constraints is None else f"Annotated[int, {constraints}]"
+    assert repr(Validator(Annotated[int, *metadata])) == expected
 
 
 @pytest.mark.parametrize("schema, same", ANNOTATED_EQUAL)

@@ -122,6 +122,34 @@ def test_matching(pattern, text, expected):
     assert checker(pattern).is_valid(text) is expected
 
 
+SPACES = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + "\u2028\u2029\u202f\u205f\u3000"
+NOT_SPACES = "\u200b\u180e\u2060\ufeffa_"
+DIGITS = "0\u0663\uff11\u07c0\U0001d7ce"
+NOT_DIGITS = "\xb2\u2460\u216ba"
+WORD = "a\xe9\u65e5_\u203f\u0301\u0663"
+NOT_WORD = " -!\u3000\u2028"
+
+
+# Each class, alone and as a bracket member, against every character it names and some neighbours.
+@pytest.mark.parametrize(
+    "patterns, members, outsiders",
+    [
+        ([r"\s", r"[\s]", r"[\s\d]"], SPACES, NOT_SPACES),
+        ([r"\S", r"[^\s]"], NOT_SPACES, SPACES),
+        ([r"\d", r"[\d]", r"[^\D]"], DIGITS, NOT_DIGITS),
+        ([r"\D", r"[\D]", r"[^\d]"], NOT_DIGITS, DIGITS),
+        ([r"\w", r"[\w]"], WORD, NOT_WORD),
+        ([r"\W", r"[^\w]"], NOT_WORD, WORD),
+    ],
+    ids=["s", "S", "d", "D", "w", "W"],
+)
+def test_class_members(patterns, members, outsiders):
+    for pattern in patterns:
+        check = checker(pattern)
+        assert [c for c in members if not check.is_valid(c)] == [], pattern
+        assert [c for c in outsiders if check.is_valid(c)] == [], pattern
+
+
 # Plain patterns (ASCII literals and classes, groups, alternation, counted
 # repetition) are matched without the regex engine; they must agree with it.
 # Each case is checked on a lone str and on list items, the two ways in.

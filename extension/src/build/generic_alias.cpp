@@ -73,10 +73,24 @@ bool is_typing_attribute(PyObject* typing, const char* name, PyObject* origin) {
   return same;
 }
 
+std::unexpected<Error> unsupported_origin(std::string_view origin_text) {
+  return build_error(fmt::format(
+      "unsupported typing form with origin {}; supported: list, set, dict, tuple, Union, Optional, Literal, Callable",
+      origin_text));
+}
+
+// `*tuple[...]` reports tuple as its origin, yet it splices its elements into
+// the enclosing form: read as a tuple it would silently mean a nested tuple.
+bool is_unpacked_alias(PyObject* annotation) {
+  return PyObject_TypeCheck(annotation, &Py_GenericAliasType) && attr_is_truthy(annotation, "__unpacked__");
+}
+
 }  // namespace
 
-Result<SchemaNode> compile_generic_alias(PyObject*, PyObject* origin, PyObject* args, ConstantPoolBuilder& builder,
-                                         std::vector<SchemaNode>& definitions) {
+Result<SchemaNode> compile_generic_alias(PyObject* annotation, PyObject* origin, PyObject* args,
+                                         ConstantPoolBuilder& builder, std::vector<SchemaNode>& definitions) {
+  // Refused as its typing.Unpack spelling is.
+  if (is_unpacked_alias(annotation)) return unsupported_origin("typing.Unpack");
   if (is_builtin(origin, PyList_Type)) {
     auto element = compile_only_argument(args, builder, definitions);
     if (!element) return element;
@@ -128,9 +142,7 @@ Result<SchemaNode> compile_generic_alias(PyObject*, PyObject* origin, PyObject* 
     return Node::union_of(std::move(*values));
   }
   if (origin == c.callable) return Node::instance(builder.intern_constant(origin));
-  return build_error(fmt::format(
-      "unsupported typing form with origin {}; supported: list, set, dict, tuple, Union, Optional, Literal, Callable",
-      safe_repr(origin)));
+  return unsupported_origin(safe_repr(origin));
 }
 
 }  // namespace quillmar::ext
