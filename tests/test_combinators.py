@@ -2,6 +2,7 @@
 
 import copy
 import inspect
+import typing
 
 import pytest
 
@@ -53,18 +54,33 @@ class TestArguments:
         assert qm.recursive(builder=lambda r: int) == qm.recursive(lambda r: int)
 
     @pytest.mark.parametrize(
-        ("function", "signature", "first_line"),
+        ("function", "signature", "doc"),
         [
             (qm.union, "(*schemas)", "The union of the given schemas: a value in at least one of their sets."),
             (qm.intersection, "(*schemas)",
              "The intersection of the given schemas: a value in every one of their sets."),
-            (qm.complement, "(schema)", "The complement of a schema: every value not in its set."),
-            (qm.recursive, "(builder)", "Build a recursive schema as a checked fixpoint."),
+            (qm.complement, "(schema)",
+             "The complement of a schema: every value not in its set.\n"
+             "\n"
+             "Membership is decided by the inner schema: a value belongs to the complement\n"
+             "exactly when it is not a member of the inner. When deciding the inner raises\n"
+             "an ordinary Python exception \u2014 a value whose comparison or `__eq__` throws \u2014\n"
+             "that value folds to a non-member of the inner, and therefore a **member** of\n"
+             "the complement. A filter of the form `complement(P)` over values whose own\n"
+             "methods can raise should not rely on the complement alone to exclude them;\n"
+             "intersect with a positive type that pins the shape instead."),
+            (qm.recursive, "(builder)",
+             "Build a recursive schema as a checked fixpoint.\n"
+             "\n"
+             "`builder` receives a placeholder validator standing for the schema being\n"
+             "defined and returns its body. The placeholder's self-reference is resolved\n"
+             "to a back edge, and a non-contractive body \u2014 one whose recursive reference\n"
+             "is not under a structural constructor \u2014 is rejected."),
         ],
     )
-    def test_signature_and_docstring(self, function, signature, first_line):
+    def test_signature_and_docstring(self, function, signature, doc):
         assert str(inspect.signature(function)) == signature
-        assert function.__doc__.splitlines()[0] == first_line
+        assert function.__doc__ == doc
         assert function.__module__ == "quillmar._quillmar"
 
 
@@ -95,6 +111,13 @@ class TestUnionAndIntersection:
     def test_an_uncompilable_argument_ends_the_call(self, call, error):
         with pytest.raises(error):
             call()
+
+    def test_one_object_given_twice_is_pooled_once(self):
+        a, b = 1000, int("1000")
+        assert a is not b and a == b
+        # Both members of union(a, a) name one pool entry; union(a, b) has two.
+        assert qm.union(a, a) != qm.union(a, b)
+        assert qm.union(a, b) == qm.union(b, a)
 
     def test_later_arguments_are_not_compiled_after_a_failure(self):
         class Loud:
@@ -143,7 +166,14 @@ class TestUnionOperator:
 
     @pytest.mark.parametrize(
         "make",
-        [lambda v: v | (), lambda v: () | v, lambda v: v | {1}, lambda v: {1} | v],
+        [
+            lambda v: v | (),
+            lambda v: () | v,
+            lambda v: v | {1},
+            lambda v: {1} | v,
+            lambda v: v | typing.TypeVar("T"),
+            lambda v: v | typing.ClassVar,
+        ],
     )
     def test_an_uncompilable_operand_raises_the_compiler_error(self, v, make):
         with pytest.raises(NotImplementedError):
@@ -176,6 +206,11 @@ class TestUnionOperator:
         with pytest.raises(ValueError, match="too large"):
             for _ in range(40):
                 v = v | v
+
+    def test_the_other_operand_definitions_come_after_the_validator_ones(self):
+        ints = qm.recursive(lambda r: qm.union(int, list[r]))
+        strs = qm.recursive(lambda r: qm.union(str, list[r]))
+        assert (ints | strs) == qm.union(ints, strs)
 
     def test_a_recursive_operand_keeps_its_definitions(self):
         tree = qm.recursive(lambda r: qm.union(None, list[r]))
@@ -286,6 +321,17 @@ class TestNestedRecursion:
         assert checker.is_valid({"a": leaf, "b": [leaf, {"a": leaf, "b": []}]})
         assert not checker.is_valid({"a": {"a": 1, "b": []}, "b": []})
         assert not checker.is_valid({"a": None, "b": [{"a": None}]})
+
+    def test_three_levels(self):
+        # The middle call binds its placeholder in the innermost definition; the outer one binds in both.
+        def body(a, b, c):
+            return {"n": int, "a?": a, "b?": list[b], "c?": tuple[c, ...]}
+
+        checker = qm.recursive(lambda a: qm.recursive(lambda b: qm.recursive(lambda c: body(a, b, c))))
+        leaf = {"n": 1}
+        assert checker.is_valid({"n": 1, "a": {"n": 2, "b": [leaf]}, "c": (leaf,)})
+        assert not checker.is_valid({"n": 1, "a": {"n": 2, "b": [{"n": "x"}]}})
+        assert not checker.is_valid({"n": 1, "c": ({},)})
 
     def test_reported_failures_inside_the_inner_definition(self):
         checker = qm.recursive(lambda p: qm.recursive(lambda q: qm.union(int, list[p])))

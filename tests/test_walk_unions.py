@@ -1,5 +1,9 @@
 """The walk of unions, intersections, complements, recursive references and unresolved placeholders."""
 
+import dataclasses
+from typing import Annotated, Literal
+
+import annotated_types as at
 import pytest
 
 import quillmar._quillmar as qm
@@ -47,6 +51,11 @@ class RaisesOnEq:
 
 class StrSub(str):
     pass
+
+
+@dataclasses.dataclass
+class Point:
+    x: int
 
 
 class IntSub(int):
@@ -135,6 +144,11 @@ class TestUnionReport:
             ((str, bytes, float, bool, KeyError), 1, "str, bytes, float, bool, instance"),
             ((qm.nothing, qm.union(str, bytes), qm.intersection(str), qm.complement(int)), 1,
              "nothing, union, intersection, complement"),
+            ((list[int], tuple[int], set[int], frozenset[int], dict[str, int], Point), 1,
+             "list, tuple, set, frozenset, dict, object"),
+            # A refined member is named by its base, a recursive one by its reference.
+            ((Annotated[int, at.Ge(0)], qm.recursive(lambda r: qm.union(int, list[r]))), "x", "int, value"),
+            ((Annotated[int, at.Ge(0)], None), -1, "int, None"),
         ],
     )
     def test_top_level_failures_give_one_union_error(self, members, value, names):
@@ -165,6 +179,10 @@ class TestUnionReport:
             # Equal depth: the first member in order.
             (lambda: qm.union(list[int], list[str]), [None], [("int_type", (0,), "int")]),
             (lambda: qm.union(list[str], list[int]), [None], [("string_type", (0,), "str")]),
+            # Tagged records: the member that matches the tag fails deeper inside the value.
+            (lambda: qm.union({"kind": Literal["a"], "x": int}, {"kind": Literal["b"], "y": {"z": int}}),
+             {"kind": "b", "y": {"z": None}}, [("int_type", ("y", "z"), "int")]),
+            (lambda: qm.union({"a": int}, {"a": str}), {"a": None}, [("int_type", ("a",), "int")]),
             # A length mismatch is a failure at the union's own level.
             (lambda: qm.union(tuple[int], None), (1, 2), [("union_error", (), "one of: tuple, None")]),
         ],
