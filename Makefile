@@ -1,6 +1,7 @@
 # Two commands matter: `make demo` and `make test`. Each sets up what is missing first.
 SHELL := /bin/bash
-DEBIAN_PACKAGES := libre2-dev libfmt-dev libgtest-dev pkg-config g++ ninja-build
+# cmake is named too: make test-core calls it directly, outside the .venv.
+DEBIAN_PACKAGES := libre2-dev libfmt-dev libgtest-dev pkg-config g++ ninja-build cmake
 VENV := .venv
 PY := $(VENV)/bin/python
 CORE_BUILD := build/core-tests

@@ -14,6 +14,7 @@ class Color(enum.Enum):
 count = Validator(int)
 color = Validator(Color)
 answer = Validator(42)
+scores = Validator(dict[str, list[int]])
 
 # is_valid and `in` answer membership without building a report.
 print("count.is_valid(3):", count.is_valid(3))
@@ -25,7 +26,9 @@ print("42.0 in answer (literals are type-exact):", 42.0 in answer)
 shade = color.ensure(Color.RED)
 print("color.ensure(Color.RED) is Color.RED:", shade is Color.RED)
 
-# validate raises ValidationError with a report of what failed and where.
+# validate returns None for a member and raises ValidationError otherwise,
+# with a report of what failed and where.
+print("scores.validate({'ada': [1, 2]}):", scores.validate({"ada": [1, 2]}))
 for validator, value in ((count, "three"), (color, "red"), (answer, True)):
     try:
         validator.validate(value)
@@ -34,4 +37,21 @@ for validator, value in ((count, "three"), (color, "red"), (answer, True)):
         print("  code:", error.code)
         print("  expected:", error.expected)
         print("  got:", error.value)
-        print("  errors:", error.errors)
+
+# Every independent failure is reported, each with its path into the value;
+# fail_fast=True stops each container at its first failure.
+bad_scores = {"ada": [1, "two", 3.0], "bob": None}
+for fail_fast in (False, True):
+    try:
+        scores.validate(bad_scores, fail_fast=fail_fast)
+    except ValidationError as error:
+        print(f"\nfail_fast={fail_fast}: {error}")
+        for item in error.errors:
+            print("  path", item["path"], "->", item["code"])
+
+# JSON documents are checked the same way, from str or bytes.
+print("\nscores.is_valid_json('{\"ada\": [1, 2]}'):", scores.is_valid_json('{"ada": [1, 2]}'))
+try:
+    scores.validate_json(b'{"ada": [1, "2"]}')
+except ValidationError as error:
+    print("JSON rejected:", error)
