@@ -4,8 +4,9 @@ import json
 import random
 import re
 import sys
-from typing import Literal
+from typing import Annotated, Literal
 
+import annotated_types as at
 import pytest
 
 import quillmar._quillmar as qm
@@ -256,6 +257,7 @@ def test_duplicate_keys_last_wins_first_place_kept():
         ("-9223372036854775809", -(2**63) - 1),
         ("123456789012345678901234567890", 123456789012345678901234567890),
         ("1" * 4300, int("1" * 4300)),
+        ("-" + "1" * 4299, -int("1" * 4299)),  # 4300 bytes with the sign
         ('"\\u00e9\\ud83d\\ude00\\/\\b\\f\\n\\r\\t\\"\\\\"', "\u00e9\U0001f600/\b\f\n\r\t\"\\"),
         ('"\x7f\u00e9\u4e2d\U0001f600"', "\x7f\u00e9\u4e2d\U0001f600"),
         ("[true, false, null]", [True, False, None]),
@@ -330,13 +332,33 @@ def test_is_valid_json_reads_the_parsed_values(schema, document, verdict):
     assert validator.is_valid_json(document.encode()) is verdict
 
 
-def test_short_strings_shared_across_documents():
-    first = qm.anything.load('{"key": "value", "%s": 1}' % ("k" * 64))
-    second = qm.anything.load(b'{"key": "value", "%s": 2}' % (b"k" * 64))
-    (key, long_key), (other_key, other_long_key) = list(first), list(second)
-    assert key is other_key
-    assert first[key] is second[other_key]
-    assert long_key == other_long_key and long_key is not other_long_key
+# Strings of 2 to 63 decoded bytes, keys and values, are shared across documents.
+@pytest.mark.parametrize(
+    ("text", "shared"),
+    [
+        ("ab", True),
+        ("\u4e2d", True),  # one character, three bytes
+        ("\u4e2d" * 21, True),  # 63 bytes
+        ("\u4e2d" * 21 + "a", False),  # 64 bytes
+        ("k" * 63, True),
+        ("k" * 64, False),
+    ],
+)
+def test_short_strings_shared_across_documents(text, shared):
+    raw, escaped = json.dumps(text, ensure_ascii=False), json.dumps(text)
+    first = qm.anything.load("[%s, {%s: 0}]" % (raw, raw))
+    second = qm.anything.load(("[%s, {%s: 0}]" % (escaped, escaped)).encode())
+    assert first == second == [text, {text: 0}]
+    assert (first[0] is second[0]) is shared
+    assert (next(iter(first[1])) is next(iter(second[1]))) is shared
+
+
+def test_values_made_for_python_rules_are_not_shared():
+    seen = []
+    v = qm.Validator(list[Annotated[str, at.Predicate(seen.append)]])
+    loaded = qm.anything.load('["shared text"]')[0]
+    v.is_valid_json('["shared text"]')
+    assert seen == [loaded] and seen[0] is not loaded
 
 
 def test_load_returns_the_validated_object():

@@ -317,11 +317,50 @@ def test_data_by_keyword():
     assert v.is_valid_json(data="[1]") is True
 
 
-@pytest.mark.parametrize("name", ["validate_json", "load", "is_valid_json"])
-def test_docstrings_carry_the_signature(name):
+ARGS = ["Args:", "    data: The JSON document, as `str` or `bytes`.",
+        "    fail_fast: Stop at the first failure instead of aggregating.", ""]
+RAISES = ["Raises:", "    ValidationError: If the document is malformed or undecodable JSON",
+          "        (code `json_invalid`) or is not a member of the schema's set.",
+          "    TypeError: If `data` is not `str` or `bytes`."]
+
+
+@pytest.mark.parametrize(
+    ("name", "signature", "head", "tail"),
+    [
+        ("validate_json", "(self, /, data, *, fail_fast=False)",
+         ["Validate a JSON document, parsing it on the C++ path.", ""],
+         ["value runs the same validation walk as a native object, so this reaches",
+          "the same decision and the same errors as `validate` on the parsed object.",
+          "`fail_fast` behaves as it does for `validate`.", "", *ARGS, "Returns:",
+          "    `None` if the document parses and is a member of the schema's set.", "", *RAISES]),
+        ("load", "(self, /, data, *, fail_fast=False)",
+         ["Validate a JSON document and return the parsed value.", "",
+          "Like `validate_json`, but returns the parsed Python object instead of",
+          "discarding it, so a caller that needs the data does not parse it again."],
+         ["same walk, reaching the same decision and errors as `validate`.", "", *ARGS, "Returns:",
+          "    The parsed Python object, once it is confirmed a member of the set.", "", *RAISES]),
+        ("is_valid_json", "(self, /, data)",
+         ["Whether a JSON document parses and is a member of the schema's set.", "",
+          "Check-only: malformed or undecodable JSON, or input that is neither `str`",
+          "nor `bytes`, is simply not a member and returns `False`. The raising entries",
+          "(`validate_json`/`load`) report the same undecodable input as a structured",
+          "`json_invalid` error. The document is validated in place",
+          "against the parsed value, with no intermediate Python objects for the",
+          "structure it walks. It raises only if a membership comparison raises a",
+          "fatal interpreter signal.", "", "Args:", "    data: The JSON document, as `str` or `bytes`.", "",
+          "Returns:", "    `True` if `data` parses and is a member of the schema's set, else", "    `False`.", "",
+          "Raises:", "    BaseException: If a membership comparison raises a fatal interpreter",
+          "        signal, it propagates rather than being read as a non-member."],
+         []),
+    ],
+)
+def test_docstrings(name, signature, head, tail):
     method = getattr(Validator, name)
-    expected = "(self, /, data)" if name == "is_valid_json" else "(self, /, data, *, fail_fast=False)"
-    assert str(__import__("inspect").signature(method)) == expected
+    assert str(__import__("inspect").signature(method)) == signature
+    lines = method.__doc__.splitlines()
+    assert lines[: len(head)] == head
+    assert lines[len(lines) - len(tail):] == tail
+    assert len(lines) >= len(head) + len(tail)
 
 
 # --- exceptions raised by Python code during the JSON walk -------------------------------
@@ -342,6 +381,8 @@ def raising(exception):
         (lambda p: dict[str, Annotated[Any, at.Predicate(p)]], '{"a": [1]}'),
         (lambda p: qm.complement(Annotated[Any, at.Predicate(p)]), "null"),
         (lambda p: qm.recursive(lambda r: Annotated[int, at.Predicate(p)] | list[r]), "[[1]]"),
+        # declared keys are walked in declared order, not document order
+        (lambda p: {"a": Annotated[int, at.Predicate(p)], "b": int}, '{"a": 1, "b": "x"}'),
     ],
 )
 def test_fatal_exceptions_propagate_and_ordinary_ones_reject(schema, document):
@@ -352,6 +393,28 @@ def test_fatal_exceptions_propagate_and_ordinary_ones_reject(schema, document):
         fatal.is_valid(json.loads(document))
     with pytest.raises(KeyboardInterrupt):
         fatal.is_valid_json(document)
+
+
+@pytest.mark.parametrize(
+    ("document", "member", "walked"),
+    [
+        ('{"z": 0, "c": 1, "b": 2, "a": 3}', True, [("a", 3), ("b", 2), ("c", 1), ("z", 0)]),
+        # each key once, with its last value
+        ('{"b": 1, "a": 2, "b": 3, "z": 4, "z": 5}', True, [("a", 2), ("b", 3), ("z", 5)]),
+        # a missing required key ends the check before the keys declared after it
+        ('{"c": 1, "z": 0, "a": 2}', False, [("a", 2)]),
+    ],
+)
+def test_records_walk_declared_keys_in_order_then_the_others(document, member, walked):
+    seen = []
+
+    def step(name):
+        return at.Predicate(lambda value: seen.append((name, value)) is None)
+
+    v = Validator({"a": Annotated[int, step("a")], "b": Annotated[int, step("b")],
+                   "c?": Annotated[int, step("c")], str: Annotated[int, step("z")]})
+    assert v.is_valid_json(document) is member
+    assert seen == walked
 
 
 class FatalInstanceCheck(type):

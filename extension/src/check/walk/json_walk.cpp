@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -238,32 +239,30 @@ bool walk_sequence_json(const SchemaNode& node, const JsonValue& value, const Wa
   return true;
 }
 
-// Which declared keys the walk has met, inline for up to 256 keys.
-class SeenKeys {
+// For each declared key of a record, the member that holds its value: the
+// last one with that key, as the dict built from the document holds it.
+class LastMembers {
  public:
-  explicit SeenKeys(std::size_t count) {
-    if (count > kInlineBits) {
-      heap_.assign((count + 63) / 64, 0);
-      words_ = heap_.data();
+  static constexpr std::size_t none = SIZE_MAX;
+
+  explicit LastMembers(std::size_t keys) {
+    if (keys > kInline) {
+      heap_.assign(keys, none);
+      at_ = heap_.data();
+    } else {
+      std::fill_n(inline_.begin(), keys, none);
     }
   }
-  SeenKeys(const SeenKeys&) = delete;
-  SeenKeys& operator=(const SeenKeys&) = delete;
+  LastMembers(const LastMembers&) = delete;
+  LastMembers& operator=(const LastMembers&) = delete;
 
-  // Whether the key is new.
-  bool insert(std::size_t key) {
-    std::uint64_t& word = words_[key / 64];
-    const std::uint64_t bit = std::uint64_t{1} << (key % 64);
-    const bool fresh = (word & bit) == 0;
-    word |= bit;
-    return fresh;
-  }
+  std::size_t& operator[](std::size_t key) { return at_[key]; }
 
  private:
-  static constexpr std::size_t kInlineBits = 256;
-  std::array<std::uint64_t, kInlineBits / 64> inline_{};
-  std::vector<std::uint64_t> heap_;
-  std::uint64_t* words_ = inline_.data();
+  static constexpr std::size_t kInline = 32;
+  std::array<std::size_t, kInline> inline_;
+  std::vector<std::size_t> heap_;
+  std::size_t* at_ = inline_.data();
 };
 
 // For a walk over an object's members from the last to the first: whether a
@@ -331,43 +330,51 @@ bool some_pair_matches(const std::vector<core::ExtrasPair>& extras, const JsonMe
   });
 }
 
-// Judged as the dict json.loads would build: each key once, with its last
-// value. Members are visited from the last, so the first occurrence of a key
-// met is the one that counts.
+// Judged as the dict json.loads would build, each key once with its last
+// value: the declared keys in declared order, a missing required one ending
+// the check there, then each distinct undeclared key against the extras.
 bool walk_record_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   if (value.kind() != JsonKind::Object) return false;
   std::optional<RecordIndex> local;
   const RecordIndex* index = record_keys(node, ctx, local);
   if (!index) return false;
   std::span<const JsonMember> members = value.members();
-  std::uint64_t remaining = index->required_count();
-  // Fewer members than required keys can never fill them.
-  if (members.size() < remaining) return false;
   std::span<const RecordKey> keys = index->keys();
-  SeenKeys seen(keys.size());
-  LaterKeys later(members);
-  for (std::size_t i = members.size(); i-- > 0;) {
-    const JsonMember& member = members[i];
+  auto declared_key = [&](std::size_t i) -> std::optional<std::size_t> {
+    if (keys.empty()) return std::nullopt;
     // Documents mostly list a record's keys in declared order: the key at the
     // member's own position is tried before the hash lookup.
-    std::optional<std::size_t> declared;
-    if (i < keys.size() && keys[i].text == member.key_bytes()) {
-      declared = i;
-    } else if (!keys.empty()) {
-      declared = index->find(member.key_bytes());
-    }
-    if (declared) {
-      if (!seen.insert(*declared)) continue;
-      const RecordKey& key = keys[*declared];
-      for (std::uint32_t field : key.fields) {
-        if (!walk_json_at(node.fields[field].node, member.value, ctx)) return false;
+    if (i < keys.size() && keys[i].text == members[i].key_bytes()) return i;
+    return index->find(members[i].key_bytes());
+  };
+  bool has_undeclared = keys.empty() && !members.empty();
+  if (!keys.empty()) {
+    LastMembers last(keys.size());
+    for (std::size_t i = members.size(); i-- > 0;) {
+      if (std::optional<std::size_t> declared = declared_key(i)) {
+        if (last[*declared] == LastMembers::none) last[*declared] = i;
+      } else {
+        has_undeclared = true;
       }
-      if (key.required) --remaining;
-    } else if (!later.has_later(i) && !some_pair_matches(node.extras, member, ctx)) {
-      return false;
+    }
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      if (last[k] == LastMembers::none) {
+        if (keys[k].required) return false;
+        continue;
+      }
+      for (std::uint32_t field : keys[k].fields) {
+        if (!walk_json_at(node.fields[field].node, members[last[k]].value, ctx)) return false;
+      }
     }
   }
-  return remaining == 0;
+  if (!has_undeclared) return true;
+  if (node.extras.empty()) return false;
+  LaterKeys later(members);
+  for (std::size_t i = members.size(); i-- > 0;) {
+    if (declared_key(i) || later.has_later(i)) continue;
+    if (!some_pair_matches(node.extras, members[i], ctx)) return false;
+  }
+  return true;
 }
 
 // Constraints over JSON values. Lengths of strings and arrays, patterns and
