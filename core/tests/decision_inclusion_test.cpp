@@ -98,6 +98,23 @@ TEST_F(InclusionTest, StructuralRules) {
   });
 }
 
+// Where two rules could both apply, the earlier one answers, even when the
+// later one would have proven more.
+TEST_F(InclusionTest, EarlierRulesAnswerFirst) {
+  definitions = nodes(any_of(literal(0), literal(1)), any_of(literal(0), literal(1)));
+  check({
+      // Splitting the sup first proves each member from the sub's own
+      // intersection; taking a sub member first would find no member that fits
+      // the whole sup.
+      {"an intersection sup is split before an intersection sub", all_of(instance(1), instance(2)),
+       all_of(instance(2), instance(1)), true},
+      // The union sup is split before the Ref sub unfolds, and no single
+      // member holds the whole body.
+      {"a union sup is split before a Ref sub unfolds", ref(0), any_of(literal(0), literal(1)), false},
+      {"the same body behind a Ref sup is proven", ref(0), ref(1), true},
+  });
+}
+
 TEST_F(InclusionTest, ByKindOfSupertype) {
   using C = Constraint;
   check({
@@ -175,6 +192,18 @@ TEST_F(InclusionTest, PatternSubtype) {
     AssumptionStack stack;
     EXPECT_EQ(pattern_subtype(r.sub, r.sup, ctx(), stack), r.included);
   }
+}
+
+// The walk reads a sequence only through its tuple shape, so a Sequence whose
+// pattern is an Alt admits no value; read as a regular expression instead, it
+// would take in the subs below.
+TEST_F(InclusionTest, AnAltSupAdmitsNothing) {
+  check({
+      {"a list into an Alt of its own pattern", list_of(int_()), list_pattern(alt(star(item(int_())))), false},
+      {"a tuple into one of the alternatives", tuple_of(int_()),
+       tuple_pattern(alt(concat(item(int_())), concat(item(str())))), false},
+      {"an equal Alt sequence", list_pattern(alt(star(item(int_())))), list_pattern(alt(star(item(int_())))), true},
+  });
 }
 
 TEST_F(InclusionTest, RecordSubtype) {
