@@ -3,7 +3,9 @@
 import multiprocessing
 import pickle
 from concurrent.futures import ProcessPoolExecutor
+from typing import Annotated
 
+import annotated_types as at
 import pytest
 
 import quillmar._quillmar as qm
@@ -80,6 +82,43 @@ class TestReport:
         error = raised(list[int], [1, None, 2.5], fail_fast=True)
         assert str(error) == "at [1]: expected int, got None [int_type]"
         assert len(error.errors) == 1
+
+    @pytest.mark.parametrize(
+        ("schema", "value", "collected", "first_only"),
+        [
+            (list[int], [None, 1, "x"], [(0,), (2,)], [(0,)]),
+            (tuple[int, ...], ("a", "b"), [(0,), (1,)], [(0,)]),
+            (set[int], {"a", "b"}, [(), ()], [()]),
+            # The outer list stops at its first failing position, which stops at its own first.
+            (list[list[int]], [["a", "b"], ["c"]], [(0, 0), (0, 1), (1, 0)], [(0, 0)]),
+            ({"a": int, "b": str}, {"a": "x", "b": 1}, [("a",), ("b",)], [("a",)]),
+            (Annotated[int, at.Ge(5), at.MultipleOf(2)], 3, [(), ()], [()]),
+            # A failing union still reports every item of the member it chooses.
+            (qm.union(None, list[int]), ["a", "b"], [(0,), (1,)], [(0,), (1,)]),
+        ],
+    )
+    def test_fail_fast_stops_each_container_at_its_first_failure(self, schema, value, collected, first_only):
+        assert [e["path"] for e in raised(schema, value).errors] == collected
+        assert [e["path"] for e in raised(schema, value, fail_fast=True).errors] == first_only
+
+    def test_a_failure_that_records_nothing_gets_the_synthetic_item(self):
+        # The boolean pass rejects, the report's own pass then finds nothing wrong.
+        class Flaky:
+            calls = 0
+
+            def __eq__(self, other):
+                Flaky.calls += 1
+                return Flaky.calls > 1
+
+            __hash__ = object.__hash__
+
+        error = raised({"a": Flaky()}, {"a": Flaky()})
+        line = "expected a member of the schema's set, got  [validation_error]"
+        assert str(error) == error.message == line
+        assert (error.code, error.expected, error.value, error.path) == (
+            "validation_error", "a member of the schema's set", "", ())
+        assert error.errors == ({"code": "validation_error", "path": (), "message": line,
+                                 "expected": "a member of the schema's set", "value": ""},)
 
     @pytest.mark.parametrize(
         ("schema", "value", "path", "path_text"),

@@ -1,6 +1,14 @@
 """Exceptions raised by user code during a check: ordinary ones make the value a
 non-member, fatal ones end the check as the very object raised."""
 
+import dataclasses
+import os
+import subprocess
+import sys
+import textwrap
+from typing import Annotated
+
+import annotated_types as at
 import pytest
 
 import quillmar._quillmar as qm
@@ -124,6 +132,104 @@ class TestUnwinding:
         assert len(seen) == 1
 
 
+class Loud:
+    """Records every use of its texts; its comparisons raise KeyboardInterrupt."""
+
+    def __init__(self, seen):
+        self.seen = seen
+
+    def __repr__(self):
+        self.seen.append("repr")
+        return "Loud"
+
+    def __eq__(self, other):
+        raise KeyboardInterrupt
+
+    def __ge__(self, other):
+        raise KeyboardInterrupt
+
+    __hash__ = object.__hash__
+
+
+class Interrupting(type):
+    def __instancecheck__(cls, instance):
+        raise KeyboardInterrupt
+
+    @property
+    def __name__(cls):
+        cls.seen.append("__name__")
+        return "Interrupted"
+
+
+def interrupted_class(seen):
+    return Interrupting("Interrupted", (), {"seen": seen})
+
+
+def interrupted_record(seen):
+    shared = seen
+
+    @dataclasses.dataclass
+    class Record(metaclass=Interrupting):
+        seen = shared
+        x: int
+
+    return Record
+
+
+# Each makes a schema and a value whose check is interrupted.
+NO_TEXT_AFTER_FATAL = {
+    "literal": lambda seen: (Loud(seen), Loud(seen)),
+    "instance": lambda seen: (interrupted_class(seen), Loud(seen)),
+    "object": lambda seen: (interrupted_record(seen), Loud(seen)),
+    "union": lambda seen: (qm.union(interrupted_class(seen), int), Loud(seen)),
+    "intersection": lambda seen: (qm.intersection(interrupted_class(seen), Loud(seen)), Loud(seen)),
+    "bound": lambda seen: (Annotated[object, at.Ge(0)], Loud(seen)),
+    "list": lambda seen: (list[interrupted_class(seen)], [Loud(seen), Loud(seen)]),
+}
+
+
+class TestNoUserCodeAfterFatal:
+    """The report of a check that a fatal exception ends is dropped, so its texts are never made."""
+
+    @pytest.mark.parametrize("make", NO_TEXT_AFTER_FATAL.values(), ids=NO_TEXT_AFTER_FATAL.keys())
+    @pytest.mark.parametrize("fail_fast", [False, True])
+    def test_no_repr_or_name_after_the_interrupt(self, make, fail_fast):
+        seen = []
+        schema, value = make(seen)
+        v = Validator(schema)
+        seen.clear()  # what building the class and the validator used
+        with pytest.raises(KeyboardInterrupt):
+            v.validate(value, fail_fast=fail_fast)
+        assert seen == []
+
+
+OUT_OF_MEMORY = textwrap.dedent(
+    """
+    import os, resource
+    import quillmar._quillmar as qm
+
+    v = qm.Validator(list[int])
+    values = [None] * 2_000_000
+    with open("/proc/self/statm") as f:
+        in_use = int(f.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+    # Far less room than the two million items of the report need.
+    resource.setrlimit(resource.RLIMIT_AS, (in_use + 64 * 2**20, resource.RLIM_INFINITY))
+    try:
+        v.validate(values)
+    except MemoryError:
+        print("MemoryError")
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    print(v.is_valid([1]), v.is_valid(values))
+    """
+)
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer's allocator aborts instead")
+def test_memory_exhaustion_raises_memory_error():
+    done = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], capture_output=True, text=True, timeout=120)
+    assert (done.returncode, done.stdout, done.stderr) == (0, "MemoryError\nTrue False\n", "")
+
+
 class TestSetChangedSize:
     """A set that changes under the check aborts the whole call with CPython's own error."""
 
@@ -151,8 +257,20 @@ class TestSetChangedSize:
         with pytest.raises(RuntimeError):
             target in v
 
-    def test_inside_a_list_it_still_aborts(self):
+    @pytest.mark.parametrize(
+        "wrap",
+        [
+            lambda inner, target: (Validator(list[inner]), [set(), target, "not a set"]),
+            # Never folded into "not a member", not even inside a boolean pass.
+            lambda inner, target: (qm.union(inner, str), target),
+            lambda inner, target: (qm.complement(inner), target),
+        ],
+        ids=["list", "union", "complement"],
+    )
+    def test_nested_it_still_aborts(self, wrap, capfd):
         target = {1, 2}
-        v = Validator(list[set[self.growing(target)]])
-        with pytest.raises(RuntimeError, match="^Set changed size during iteration$"):
-            v.validate([set(), target, "not a set"])
+        v, value = wrap(set[self.growing(target)], target)
+        for run in (lambda: v.validate(value), lambda: v.is_valid(value)):
+            with pytest.raises(RuntimeError, match="^Set changed size during iteration$"):
+                run()
+        assert capfd.readouterr() == ("", "")

@@ -6,6 +6,9 @@ import gc
 import importlib.util
 import inspect
 import re
+import subprocess
+import sys
+import textwrap
 import typing
 import weakref
 
@@ -41,8 +44,17 @@ class TestModule:
         assert all(type(limit) is int for limit in limits)
 
     def test_anything_and_nothing(self):
+        class Hostile:
+            def __getattribute__(self, name):
+                raise KeyboardInterrupt
+
+        cyclic = []
+        cyclic.append(cyclic)
         assert type(qm.anything) is Validator and type(qm.nothing) is Validator
-        assert all(qm.anything.is_valid(x) for x in (None, object(), [[]], qm.anything))
+        # Admitted without a single Python call.
+        for v in (qm.anything, Validator(typing.Any)):
+            assert all(v.is_valid(x) for x in (None, object(), [[]], cyclic, Hostile(), qm.anything))
+            assert v.validate(Hostile()) is None
         assert not any(qm.nothing.is_valid(x) for x in (None, 0, ""))
 
     def test_a_new_module_object_shares_the_types_but_not_the_validators(self):
@@ -116,7 +128,7 @@ class TestType:
         for each in (v, copy.copy(v), qm.anything, Validator(object())):
             assert not gc.is_tracked(each)
 
-    @pytest.mark.parametrize("method", ["__copy__", "open", "close"])
+    @pytest.mark.parametrize("method", ["is_empty", "__copy__", "open", "close", "simplify"])
     def test_no_argument_methods_refuse_an_argument(self, method):
         with pytest.raises(TypeError):
             getattr(Validator(int), method)(1)
@@ -281,6 +293,13 @@ class TestEquality:
         assert a != b and b != a
         assert not (a == b)
 
+    def test_constants_are_interned_by_identity(self):
+        a, b = float("1.5"), float("1.5")  # distinct but equal
+        # One pool entry for an object met twice, so both trees read the same.
+        assert Validator([a, a]) == Validator([b, b])
+        # Two entries for two objects: the trees name different constants.
+        assert Validator([a, b]) != Validator([a, a])
+
     def test_an_exception_in_pool_equality_is_cleared(self):
         a, b = Validator(Bad()), Validator(Bad())
         assert (a == b) is False
@@ -333,8 +352,10 @@ class TestCompilerDispatch:
             ((int, str), "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B]"),
             (set(), "a set literal is not a schema; write a set as set[T]"),
             ({int}, "a set literal is not a schema; write a set as set[T]"),
+            (type("Bag", (set,), {})(), "a set literal is not a schema; write a set as set[T]"),
             (typing.TypeVar("T"), "~T is a typing construct, not a value"),
             (typing.Final, "typing.Final is a typing construct, not a value"),
+            (typing.Optional, "typing.Optional is a typing construct, not a value"),
         ],
     )
     def test_refused_values(self, schema, message):
@@ -371,12 +392,66 @@ class TestCompilerDispatch:
             (typing.TypeAliasType("Alias", int), [3], [3.0]),
             (frozenset({1}), [frozenset({1})], [{1}, frozenset()]),
             (..., [...], [None]),
+            # Unsubscripted containers are plain classes; tuple is no named tuple.
+            (tuple, [(), (1, "a")], [[]]),
+            (set, [set(), {1}], [frozenset()]),
+            (frozenset, [frozenset()], [set()]),
+            (typing.TypeVar, [typing.TypeVar("T")], [1]),
         ],
     )
     def test_simple_forms(self, schema, members, non_members):
         v = Validator(schema)
         assert all(v.is_valid(x) for x in members)
         assert not any(v.is_valid(x) for x in non_members)
+
+    @staticmethod
+    def new_types(count):
+        schema = int
+        for i in range(count):
+            schema = typing.NewType(f"Level{i}", schema)
+        return schema
+
+    def test_nesting_guard(self):
+        nesting = "schema nesting is too deep to compile; a class whose own type appears in its fields is recursive"
+        # 99 NewTypes over int need exactly 100 active compiles.
+        assert Validator(self.new_types(99)).is_valid(1)
+        with pytest.raises(NotImplementedError, match=f"^{nesting}"):
+            Validator(self.new_types(100))
+        type Loop = list[Loop]
+        with pytest.raises(NotImplementedError, match=f"^{nesting}"):
+            Validator(Loop)
+        # The count starts again from zero after a refusal.
+        assert Validator(self.new_types(99)).is_valid(2)
+
+    @pytest.mark.parametrize("attribute", ["__metadata__", "__supertype__"])
+    def test_a_failing_attribute_read_passes_through(self, attribute):
+        class Broken:
+            def __getattr__(self, name):
+                if name == attribute:
+                    raise KeyError(name)
+                raise AttributeError(name)
+
+        with pytest.raises(KeyError, match=attribute):
+            Validator(Broken())
+
+    def test_a_failed_typing_load_fails_the_compile_and_is_tried_again(self):
+        script = textwrap.dedent(
+            """
+            import typing
+            saved = typing.Literal
+            del typing.Literal
+            import quillmar._quillmar as qm
+            assert qm.Validator(None).is_valid(None)  # needs no typing object
+            try:
+                qm.Validator(int)
+            except AttributeError as error:
+                print(error)
+            typing.Literal = saved
+            print(qm.Validator(int).is_valid(1))
+            """
+        )
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        assert (done.stdout, done.stderr) == ("module 'typing' has no attribute 'Literal'\nTrue\n", "")
 
 
 def depth_message(depth):
@@ -462,5 +537,7 @@ class TestLimits:
         # The root of a recursive schema is only a reference: the records
         # live in its definition.
         node = qm.recursive(lambda self: {"value": int, "next": qm.union(self, None)})
+        extra = {"value": 1, "next": {"value": 2, "next": None, "note": "x"}}
+        assert node.open().is_valid(extra) and not node.close().is_valid(extra)
         assert node.open() != node.close()
         assert node.open().close() == node.close()

@@ -65,6 +65,11 @@ class Elements(set):
         raise AssertionError("__iter__ must not be called")
 
 
+class FrozenElements(frozenset):
+    def __iter__(self):
+        raise AssertionError("__iter__ must not be called")
+
+
 @pytest.mark.parametrize(
     ("schema", "value", "member", "code", "expected"),
     [
@@ -171,6 +176,28 @@ class TestSequences:
         error = check([int, str, ...], [1, "a", 2, "b", 3], False, "string_type", "str", path=(2,))
         assert [item["path"] for item in error.errors] == [(2,), (4,)]
 
+    @pytest.mark.parametrize(
+        ("edit", "checked"),
+        [(list.clear, [1]), (lambda items: items.append(0), [1, 2, 3])],
+        ids=["emptied", "grown"],
+    )
+    def test_a_list_changed_by_the_check_is_read_within_both_lengths(self, edit, checked):
+        target = [1, 2, 3]
+        seen = []
+
+        class Meta(type):
+            def __instancecheck__(cls, instance):
+                seen.append(instance)
+                edit(target)
+                return True
+
+        v = Validator(list[Meta("Edits", (), {})])
+        for run in (v.is_valid, v.validate):
+            target[:] = [1, 2, 3]
+            seen.clear()
+            assert run(target) in (True, None)
+            assert seen == checked
+
     def test_fail_fast_stops_at_the_first_position(self):
         v = Validator(tuple[int, ...])
         with pytest.raises(qm.ValidationError) as info:
@@ -190,6 +217,8 @@ class TestSets:
             (frozenset[int], frozenset(), True, None, None),
             (frozenset[int], {1}, False, "frozen_set_type", "frozenset"),
             (frozenset[int], frozenset({"a"}), False, "int_type", "int"),
+            (frozenset[int], FrozenElements({1}), True, None, None),
+            (frozenset[int], FrozenElements({"a"}), False, "int_type", "int"),
         ],
     )
     def test_kind(self, schema, value, member, code, expected):

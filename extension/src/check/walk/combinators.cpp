@@ -87,7 +87,7 @@ bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext
   } else if (any_member_accepts(members, value, ctx.with_mode(WalkMode::BooleanOnly))) {
     return true;
   }
-  if (!ctx.reporting()) return false;
+  if (!ctx.recording()) return false;
 
   // The report shows the member whose failures reach deepest: a value that
   // fails inside a member gets that member's own items, one that fails every

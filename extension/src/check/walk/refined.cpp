@@ -120,7 +120,7 @@ struct ConstraintCheck {
   // Records the failure; the expected text is built only when it is shown.
   template <class Expected>
   bool reject(std::string_view code, Expected&& expected) {
-    if (ctx.reporting()) errors.push_back(make_error_item(code, expected(), value, path));
+    if (ctx.recording()) errors.push_back(make_error_item(code, expected(), value, path));
     return false;
   }
 

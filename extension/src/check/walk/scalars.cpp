@@ -253,7 +253,7 @@ bool walk_literal(const SchemaNode& node, PyObject* value, Path& path, WalkConte
   if (!literal) return false;
   PyRef held = PyRef::borrow(literal);
   if (fold_outcome(literal_outcome(value, literal), *ctx.state)) return true;
-  if (ctx.reporting()) {
+  if (ctx.recording()) {
     errors.push_back(make_error_item("literal_error", fmt::format("the literal {}", safe_repr(literal)), value, path));
   }
   return false;
@@ -313,7 +313,7 @@ bool walk_instance(const SchemaNode& node, PyObject* value, Path& path, WalkCont
   if (!cls) return false;
   PyRef held = PyRef::borrow(cls);
   if (fold_outcome(PyObject_IsInstance(value, cls), *ctx.state)) return true;
-  if (ctx.reporting()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
+  if (ctx.recording()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
   return false;
 }
 

@@ -38,6 +38,9 @@ struct WalkContext {
   WalkMode mode;
 
   bool reporting() const { return mode != WalkMode::BooleanOnly; }
+  // Whether a failure is recorded now: once a fatal exception ends the check
+  // its items are dropped, and their texts would run user code (repr).
+  bool recording() const { return reporting() && !state->fatal_seen; }
   bool stops_at_first_failure() const { return mode != WalkMode::CollectAll; }
   WalkContext with_mode(WalkMode m) const { return {schema, precompute, state, m}; }
 };
