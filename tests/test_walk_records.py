@@ -2,6 +2,7 @@
 membership and the items of their reports in every mode."""
 
 import dataclasses
+import json
 import sys
 from typing import Annotated, NamedTuple
 
@@ -126,6 +127,14 @@ def test_report_order_and_fail_fast():
     assert items(dict[str, int], {"p": "x", "q": "y"}, fail_fast=True) == [("int_type", ("p",), "int", "'x'")]
 
 
+def test_fail_fast_report_ends_once_any_item_stands():
+    # The key fails first; the value is still walked, and its own report ends after its first field.
+    schema = dict[int, {"a": int, "b": int}]
+    key_item = ("int_type", ("x",), "int", "'x'")
+    assert items(schema, {"x": {"a": 1}}, fail_fast=True) == [key_item]
+    assert items(schema, {"x": {"a": 1}}) == [key_item, ("missing_key", ("x", "b"), 'required key "b"', "missing")]
+
+
 @pytest.mark.parametrize(
     ("schema", "key", "path_key", "value_text"),
     [
@@ -205,6 +214,25 @@ def test_repeated_key_stands_for_all_its_fields():
 def test_repeated_key_is_required_when_any_field_is(schema):
     assert Validator(schema).is_valid({"a": 1})  # whichever field the key was declared with last
     assert items(schema, {}) == [missing("a")]  # one item for the key, not one per field
+
+
+@pytest.mark.parametrize(
+    ("value", "member"),
+    [({"a": 1}, True), ({"a": -1}, False), ({"a": "x"}, False), ({}, False), ({"a": 1, "b": 1}, False)],
+)
+def test_repeated_key_has_one_meaning_for_objects_and_json(value, member):
+    v = Validator(TWICE)
+    text = json.dumps(value)
+    assert v.is_valid(value) is member
+    assert v.is_valid_json(text) is member
+    if member:
+        assert v.validate_json(text) is None
+        return
+    with pytest.raises(qm.ValidationError) as from_object:
+        v.validate(value)
+    with pytest.raises(qm.ValidationError) as from_json:
+        v.validate_json(text)
+    assert from_json.value.errors == from_object.value.errors
 
 
 def test_a_key_counts_once_however_many_entries_carry_its_text():

@@ -51,6 +51,7 @@ CONSTRAINT_ROWS = [
     (at.MultipleOf(3), [], "abc", "multiple_of", "a multiple of 3"),  # str % is formatting: TypeError
     (at.MultipleOf(2.5), [5.0, 7.5], 5, "multiple_of", "a multiple of 2.5"),  # int.__mod__(float): NotImplemented
     (at.Predicate(positive), [1, 2.5], 0, "predicate_failed", "a passing predicate"),
+    (at.Predicate(len), ["a", [0]], "", "predicate_failed", "a passing predicate"),  # the truth of a non-bool
     (pattern("a|b"), ["a", "b"], "ab", "string_pattern_mismatch", 'a string matching "a|b"'),
     (pattern("a|b"), [], 1, "string_pattern_mismatch", 'a string matching "a|b"'),
     (pattern("a|b"), [], b"a", "string_pattern_mismatch", 'a string matching "a|b"'),

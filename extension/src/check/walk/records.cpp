@@ -248,7 +248,7 @@ std::string undeclared_key_text(PyObject* key, bool has_extras) {
 class RecordReport {
  public:
   RecordReport(const SchemaNode& node, PyObject* dict, Path& path, WalkContext ctx, ErrorList& errors)
-      : node_(node), dict_(dict), path_(path), ctx_(ctx), errors_(errors), start_(errors.size()) {}
+      : node_(node), dict_(dict), path_(path), ctx_(ctx), errors_(errors) {}
 
   void run() {
     std::optional<RecordIndex> local;
@@ -259,11 +259,11 @@ class RecordReport {
   }
 
  private:
-  // Outside CollectAll the report ends once an item stands in the list; and
-  // after a fatal exception the answer is settled, so no more user code runs.
-  bool done() const {
-    return ctx_.state->fatal_seen || (ctx_.stops_at_first_failure() && errors_.size() > start_);
-  }
+  // Outside CollectAll the report ends once any item stands in the list, also
+  // one recorded before it began (an extras key that failed before its value
+  // was reported); after a fatal exception the answer is settled, so no more
+  // user code runs.
+  bool done() const { return ctx_.state->fatal_seen || (ctx_.stops_at_first_failure() && !errors_.empty()); }
 
   // Declared keys are found by text, as the boolean pass finds them, so the
   // two agree on whether a key is present. Keys in the order first declared;
@@ -354,7 +354,6 @@ class RecordReport {
   Path& path_;
   WalkContext ctx_;
   ErrorList& errors_;
-  std::size_t start_;
 };
 
 // The attribute name: interned by the precompute, else made now.
@@ -385,7 +384,7 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
   PyRef held_value = PyRef::borrow(value);
   PyRef held_class = PyRef::borrow(cls);
   if (!fold_outcome(PyObject_IsInstance(value, cls), *ctx.state)) {
-    if (ctx.reporting()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
+    if (ctx.recording()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
     return false;
   }
   std::span<const PyRef> names = ctx.precompute->attribute_names_of(node);
