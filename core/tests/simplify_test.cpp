@@ -398,15 +398,10 @@ std::string normal_form_fault(const SchemaNode& n) {
     }
   }
   if (n.kind == NodeKind::Complement) {
-    switch (n.inner().kind) {
-      case NodeKind::Anything:
-      case NodeKind::Nothing:
-      case NodeKind::Union:
-      case NodeKind::Intersection:
-      case NodeKind::Complement:
-        return "a complement above a non-leaf";
-      default:
-        break;
+    const NodeKind inner = n.inner().kind;
+    if (inner == NodeKind::Anything || inner == NodeKind::Nothing || inner == NodeKind::Union ||
+        inner == NodeKind::Intersection || inner == NodeKind::Complement) {
+      return "a complement above a non-leaf";
     }
   }
   if (n.kind == NodeKind::Refined) {
