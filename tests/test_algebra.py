@@ -3,7 +3,9 @@ with the pool oracle that answers their questions about Python objects."""
 
 import dataclasses
 import math
+import pathlib
 import sys
+import threading
 from typing import Annotated, Any, Literal, Never
 
 import annotated_types as at
@@ -56,6 +58,15 @@ def positive_sign(x):
     return math.copysign(1.0, x) > 0
 
 
+class Unroundable(float):
+    """A bound that orders like a float but interrupts when rounded to an integer."""
+
+    def __floor__(self):
+        raise KeyboardInterrupt
+
+    __ceil__ = __floor__
+
+
 # ---------------------------------------------------------------- is_empty
 
 IS_EMPTY_ROWS = [
@@ -63,6 +74,7 @@ IS_EMPTY_ROWS = [
     (lambda: qm.nothing, True),
     (lambda: Never, True),
     (lambda: qm.union(), True),
+    (lambda: qm.union(qm.nothing, qm.intersection(int, str)), True),
     (lambda: qm.intersection(), False),
     (lambda: qm.complement(qm.anything), True),
     (lambda: qm.complement(qm.nothing), False),
@@ -78,6 +90,7 @@ IS_EMPTY_ROWS = [
     (lambda: qm.intersection(list[str], qm.complement(list[str])), True),
     (lambda: qm.intersection(Any, qm.complement(Any)), False),
     (lambda: qm.complement(Any), False),
+    (lambda: qm.complement(Literal[3]), False),
     # a literal never settles disjointness
     (lambda: qm.intersection(Literal[1], str), False),
     # contradictory bounds on int and on float
@@ -89,15 +102,23 @@ IS_EMPTY_ROWS = [
     (lambda: Annotated[float, at.Gt(3), at.Lt(4)], False),
     (lambda: Annotated[float, at.Ge(2.5), at.Lt(2.5)], True),
     (lambda: qm.intersection(Annotated[int, at.Ge(5)], Annotated[int, at.Le(3)]), True),
+    # 1 == 1.0, so a strict bound at either one closes the range; a str bound cannot be ordered
+    (lambda: Annotated[int, at.Ge(1), at.Lt(1.0)], True),
+    (lambda: Annotated[int, at.Ge(1), at.Le("a")], False),
     # lengths
     (lambda: Annotated[str, at.MinLen(5), at.MaxLen(3)], True),
     (lambda: Annotated[str, at.MinLen(3), at.MaxLen(3)], False),
-    # sequences: an impossible position empties a fixed form, not a variadic one
+    # sequences: an impossible position empties a fixed form, not a variadic one or a set
     (lambda: tuple[int, Never], True),
     (lambda: list[Never], False),
+    (lambda: frozenset[Never], False),
     # required Never fields versus optional ones
     (lambda: {"a": int, "b": Never}, True),
     (lambda: {"a": int, "b?": Never}, False),
+    # a repeated key stands for all its fields, and is required when any of them is
+    (lambda: {"a": int, "a?": str}, True),
+    (lambda: {"a?": Never, "a": int}, True),
+    (lambda: {"a": int, "a?": bool}, False),
     # recursive bodies with and without a base case
     (lambda: qm.recursive(lambda r: tuple[int, r]), True),
     (lambda: qm.recursive(lambda r: {"next": r}), True),
@@ -110,6 +131,54 @@ IS_EMPTY_ROWS = [
 @pytest.mark.parametrize("make, empty", IS_EMPTY_ROWS)
 def test_is_empty(make, empty):
     assert V(make()).is_empty() is empty
+
+
+def definition_chain(length):
+    """Definitions that each nest records around the one before, down to a required Never:
+    every tree is shallow, but the decision path runs through all of them."""
+    v = qm.nothing
+    for _ in range(length):
+        body = v
+        for _ in range(90):
+            body = {"k": body}
+        try:
+            v = qm.recursive(lambda r, body=body: body)
+        except ValueError:  # as many definitions as a schema may hold
+            break
+    return v
+
+
+def test_is_empty_cuts_off_a_path_longer_than_a_thread_stack_holds():
+    assert definition_chain(3).is_empty() is True
+    longest = definition_chain(qm.MAX_DEFINITIONS + 1)
+    answers = []
+    previous = threading.stack_size(4 << 20)  # a path of 10,000 records does not fit
+    try:
+        worker = threading.Thread(target=lambda: answers.append(longest.is_empty()))
+        worker.start()
+        worker.join()
+    finally:
+        threading.stack_size(previous)
+    assert answers == [False]  # not proven within the nesting cap, and no crash
+
+
+def test_is_empty_docstring():
+    assert Validator.is_empty.__doc__ == (
+        "Whether the schema is unsatisfiable \u2014 provably empty, so `is_valid`\n"
+        "returns `False` for every value.\n\n"
+        "Decided soundly: `True` only when no value can belong to the schema \u2014 an\n"
+        "unsatisfiable intersection, a fixed sequence with an impossible position,\n"
+        "a record with an impossible required field, a refinement whose bounds\n"
+        "cannot hold together (a lower bound above an upper bound, or a minimum\n"
+        "length above a maximum), or a recursive schema with no base case (a\n"
+        "mandatory self-reference that can never bottom out). It never reports a\n"
+        "satisfiable schema as empty; for forms it cannot decide it returns `False`.\n"
+        "The decision is also bounded by a fixed work budget, so on a deeply nested\n"
+        "adversarial schema a `False` can mean \"not proven empty within the bound\"\n"
+        "rather than \"non-empty\"; a real schema decides far inside the bound.\n\n"
+        "Returns:\n"
+        "    `True` if the schema denotes the empty set, else `False`."
+    )
 
 
 # ---------------------------------------------------------------- the pool oracle
@@ -135,6 +204,7 @@ class TestOracleClearsEveryException:
             (at.Gt(3.5), at.Lt(math.inf)),  # math.floor(inf) raises OverflowError
             (at.Ge(math.nan), at.Le(math.nan)),  # no comparison holds
             (at.Ge("a"), at.Le("b")),  # ordered, but math.ceil('a') raises
+            (at.Gt(Unroundable(3.5)), at.Lt(4)),  # math.floor interrupts
         ],
     )
     def test_bounds_the_integer_test_cannot_read(self, lo, hi):
@@ -219,16 +289,22 @@ SUBTYPE_ROWS = [
     (tuple[int, str], tuple[int, ...], False),
     (tuple[int, int], tuple[int, ...], True),
     (list[int], tuple[int, ...], False),
+    (tuple[int, ...], list[int], False),
     # at least one int (a prefix of one, then a tail) within any number, not the reverse
     (tuple[int, int, ...], tuple[int, ...], True),
     (tuple[int, ...], tuple[int, int, ...], False),
     ([int, int, ...], list[int], True),
+    (list[int], [int, int, ...], False),
     (set[bool], set[int], True),
     ({"a": int}, {"a": int, "b?": str}, True),
     ({"a": int, "b": str}, {"a": int}, False),
     ({"a": int}, dict[str, int], True),
     ({"a": int}, {Literal["a"]: int}, False),
     (dict[str, int], dict[str, int | float], True),
+    # an optional field the subtype does not declare takes every extras value
+    (dict[str, int], {"b?": int, str: int}, True),
+    (dict[str, int], {"b?": str, str: int}, False),
+    (dict[str, int], {"b": int, str: int}, False),
     ({"a": bool, str: bool}, {"a": int, str: int}, True),
     # refinements
     (Annotated[int, at.Ge(5)], Annotated[int, at.Ge(3)], True),
@@ -276,6 +352,21 @@ class TestRecursive:
         wide = qm.recursive(lambda r: int | str | list[r])
         assert narrow.is_subtype_of(wide) is True
         assert wide.is_subtype_of(narrow) is False
+
+    def test_values_past_the_recursion_limit_are_outside_the_contract(self):
+        # Both denote int and nested lists of ints, but the check refuses a value that
+        # needs more than MAX_RECURSION_LEVELS unfoldings, which the second reaches later.
+        one_level = qm.recursive(lambda r: int | list[r])
+        two_levels = qm.recursive(lambda r: int | list[int | list[r]])
+        assert two_levels.is_subtype_of(one_level) is True
+        deep = 1
+        for _ in range(200):
+            deep = [deep]
+        assert two_levels.is_valid(deep) and not one_level.is_valid(deep)
+        readme = (pathlib.Path(__file__).parent.parent / "README.md").read_text()
+        decisions = readme.split("## Decisions", 1)[1].split("\n## ", 1)[0]
+        for clause in ["sets the schemas denote", "well-behaved", "side-effect-free", "`MAX_RECURSION_LEVELS`"]:
+            assert clause in decisions
 
 
 class TestOperand:
@@ -373,6 +464,13 @@ SIMPLIFY_ROWS = [
     (lambda: qm.union(int, int, str), "int | str"),
     (lambda: qm.union(str, int), "int | str"),
     (lambda: qm.union(int, qm.nothing), "int"),
+    (lambda: qm.union(), "nothing"),
+    (lambda: qm.intersection(), "anything"),
+    (lambda: qm.union(int, qm.union(str, bytes)), "int | str | bytes"),
+    (lambda: qm.intersection(bool, int), "intersection(bool, int)"),
+    (lambda: qm.intersection(int, qm.complement(int)), "nothing"),
+    (lambda: qm.union(list[int], qm.complement(list[int])), "anything"),
+    (lambda: qm.complement(qm.anything), "nothing"),
     (lambda: qm.union(int, qm.complement(bool)), "anything"),
     (lambda: qm.union(qm.complement(int), qm.complement(str)), "anything"),
     (lambda: qm.intersection(int, str), "nothing"),
@@ -381,6 +479,9 @@ SIMPLIFY_ROWS = [
     (lambda: qm.union(Literal[2], Literal[1]), "Literal[2] | Literal[1]"),
     (lambda: qm.union(Any, qm.complement(Any)), "Any | complement(Any)"),
     (lambda: V(Annotated[V(Annotated[int, at.Le(5)]), at.Ge(1)]), "Annotated[int, Ge(1), Le(5)]"),
+    # the same bound object is one pool entry, so its repeat goes; bounds stay in pool order, unmerged
+    (lambda: V(Annotated[V(Annotated[int, at.Ge(1)]), at.Ge(1)]), "Annotated[int, Ge(1)]"),
+    (lambda: V(Annotated[V(Annotated[int, at.Ge(2)]), at.Ge(1)]), "Annotated[int, Ge(2), Ge(1)]"),
     (lambda: {"a": int, "a?": str}, "{'a': int, 'a?': str}"),
     (lambda: list[qm.union(str, int, str)], "list[int | str]"),
 ]
@@ -410,8 +511,6 @@ def test_simplify_can_grow_past_the_node_limit():
     v = qm.complement(qm.union(*[Literal[i] for i in range(n)]))
     with pytest.raises(ValueError, match="schema is too large"):
         v.simplify()
-    assert "can still exceed" in Validator.simplify.__doc__
-    assert "does not hit this" not in Validator.simplify.__doc__
 
 
 # ---------------------------------------------------------------- open and close
@@ -439,11 +538,81 @@ class TestOpenClose:
         assert chain.open().is_valid(deep_extra)
         assert not chain.open().close().is_valid(deep_extra)
         assert chain.open().close() == chain
+        assert chain.is_subtype_of(chain.open()) is True
+        assert chain.open().is_subtype_of(chain) is False
+        assert chain.close().is_equivalent(chain) is True
 
-    def test_docstrings(self):
-        assert Validator.open.__doc__.startswith("Open every record in the schema")
-        assert Validator.close.__doc__.startswith("Close every record in the schema")
+    def test_text_signatures(self):
         for name in ["is_empty", "open", "close", "simplify"]:
             assert getattr(Validator, name).__text_signature__ == "($self)"
         for name in ["is_subtype_of", "is_equivalent"]:
             assert getattr(Validator, name).__text_signature__ == "($self, other)"
+
+
+DOCSTRINGS = {
+    "is_subtype_of": """Whether every value of this schema is also a value of `other` \u2014 set
+inclusion, the subtyping relation.
+
+`other` is any schema spec or compiled validator. The decision is sound:
+`True` only when the inclusion provably holds (`bool` is a subtype of
+`int`, `list[bool]` of `list[int]`, a recursive schema of a wider one, a
+class of a base class). For the forms it cannot decide \u2014 an alternation of
+sequence shapes, or a leaf relation the oracle declines \u2014 it returns
+`False` rather than a relation it cannot justify. The decision is bounded by
+a fixed work budget, so on a deeply nested adversarial schema a `False` can
+mean "not proven a subtype within the bound"; a real schema decides far
+inside the bound.
+
+Args:
+    other: The candidate supertype, as a schema spec or validator.
+
+Returns:
+    `True` if this schema is a subtype of `other`, else `False`.""",
+    "is_equivalent": """Whether this schema and `other` denote the same set \u2014 mutual inclusion.
+
+`other` is any schema spec or compiled validator. Sound, like
+`is_subtype_of`: `True` only when the two are provably equivalent,
+whatever their syntax (`bool | int` is equivalent to `int`). Bounded by the
+same work budget as `is_subtype_of`, so on a deeply nested adversarial
+schema a `False` can mean "not proven equivalent within the bound".
+
+Args:
+    other: The schema to compare, as a spec or validator.
+
+Returns:
+    `True` if the two schemas are equivalent, else `False`.""",
+    "open": """Open every record in the schema: undeclared keys are admitted throughout.
+
+Returns a new validator; this one is unchanged.
+
+Returns:
+    A validator whose every record admits keys beyond those declared.""",
+    "close": """Close every record in the schema: only declared keys are admitted
+throughout. The inverse of `open`.
+
+Returns a new validator; this one is unchanged.
+
+Returns:
+    A validator whose every record admits only its declared keys.""",
+    # The last clause owns up to the growth that test_simplify_can_grow_past_the_node_limit shows.
+    "simplify": """An equivalent validator reduced by the lattice laws.
+
+The result admits exactly the same values in a simpler form (flattened
+and deduplicated unions and intersections, identities applied,
+complements in negation-normal form). Returns a new validator; this one
+is unchanged.
+
+Returns:
+    A validator denoting the same set in negation-normal form.
+
+Raises:
+    ValueError: If negation-normal form expands the schema past the size
+        bound (distributing a complement over a wide union can grow the
+        node count); a schema built within the bounds can still exceed
+        it this way, and then `ValueError` is raised.""",
+}
+
+
+@pytest.mark.parametrize("name", DOCSTRINGS)
+def test_docstrings(name):
+    assert getattr(Validator, name).__doc__ == DOCSTRINGS[name]

@@ -119,7 +119,7 @@ def values_of(t):
         aimed = st.lists(values_of(t[1]), max_size=3).map(lambda xs: frozenset(x for x in xs if hashable(x)))
     elif kind == "rec":
         required = {key: values_of(c) for key, c, req in t[1] if req}
-        optional = {key: values_of(c) for key, c, req in t[1] if not req}
+        optional = {key: values_of(c) for key, c, req in t[1] if not req and key not in required}
         base = st.fixed_dictionaries(required, optional=optional)
         extra = values_of(t[2]) if t[2] is not None else odd
         aimed = base | st.tuples(base, extra).map(lambda p: {**p[0], "z": p[1]})
@@ -142,9 +142,10 @@ leaves = (
 )
 
 
-def extend(children):
+def extend(children, repeated_keys=False):
+    # With repeated keys a record may declare 'a' and 'a?' both.
     fields = st.lists(st.tuples(st.sampled_from("abc"), children, st.booleans()), min_size=1, max_size=2,
-                      unique_by=lambda f: f[0])
+                      unique_by=(lambda f: (f[0], f[2])) if repeated_keys else (lambda f: f[0]))
     return (
         st.tuples(st.just("list"), children)
         | st.tuples(st.just("vtuple"), children)
@@ -158,6 +159,25 @@ def extend(children):
 
 
 schemas = st.recursive(leaves, extend, max_leaves=5)
+schemas_with_repeated_keys = st.recursive(leaves, lambda c: extend(c, repeated_keys=True), max_leaves=5)
+
+
+def mutated(x):
+    """x, or x changed one step at its top: a key dropped or overwritten, an item dropped or
+    appended, an integer moved by one."""
+    odd = st.sampled_from(ODD_VALUES)
+    options = [st.just(x)]
+    if isinstance(x, dict):
+        options.append(st.tuples(st.sampled_from("abz"), odd).map(lambda kv: {**x, kv[0]: kv[1]}))
+        if x:
+            options.append(st.sampled_from(list(x)).map(lambda k: {kk: v for kk, v in x.items() if kk != k}))
+    elif isinstance(x, (list, tuple)):
+        options.append(odd.map(lambda v: type(x)([*x, v])))
+        if x:
+            options.append(st.just(type(x)(x[:-1])))
+    elif type(x) is int:
+        options.append(st.sampled_from([x - 1, x + 1]))
+    return st.one_of(options)
 
 
 def accepted(v, values):
@@ -175,7 +195,7 @@ def schema_and_values(draw, schema_strategy=schemas):
 
 @seed(8)
 @SETTINGS
-@given(schema_and_values())
+@given(schema_and_values(schemas_with_repeated_keys))
 def test_a_schema_proven_empty_accepts_no_value(case):
     t, values = case
     v = V(to_schema(t))
@@ -198,7 +218,8 @@ def contextual(empty):
 _no_trees = schemas.filter(lambda t: "tree" not in repr(t) and "'any'" not in repr(t))
 truly_empty = st.recursive(
     st.sampled_from([("nothing",), ("not", ("anything",)), ("inter", (("int",), ("str",))),
-                     ("inter", (("float",), ("bool",))), ("inter", (("list", ("int",)), ("vtuple", ("int",))))])
+                     ("inter", (("float",), ("bool",))), ("inter", (("list", ("int",)), ("vtuple", ("int",)))),
+                     ("rec", (("a", ("int",), True), ("a", ("str",), False)), None)])
     | _no_trees.map(lambda x: ("inter", (x, ("not", x))))
     | st.tuples(st.just("range"), st.integers(2, 4), st.integers(-2, 1))
     | st.tuples(st.just("frange"), st.integers(1, 3), st.integers(-2, 1))
@@ -238,7 +259,7 @@ def pairs_and_values(draw):
         a, b = draw(weakening())
         if kind == "reversed":
             a, b = b, a
-    values = draw(st.lists(values_of(a) | values_of(b), min_size=5, max_size=25))
+    values = draw(st.lists((values_of(a) | values_of(b)).flatmap(mutated), min_size=5, max_size=25))
     return a, b, values
 
 

@@ -195,6 +195,13 @@ TEST(ExactKinds, Table) {
       {"Ref", ref(0), false, 0},
       {"Sequence", list_of(int_()), false, 0},
       {"complement of Any", not_(any()), false, 0},
+      {"Literal", literal(0), false, 0},
+      {"Set", set_of(int_()), false, 0},
+      {"FrozenSet", frozen_set_of(int_()), false, 0},
+      {"Record", record({}), false, 0},
+      {"Instance", instance(0), false, 0},
+      {"Object", object(0, {}), false, 0},
+      {"Placeholder", SchemaNode::placeholder(1), false, 0},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -270,6 +277,7 @@ TEST_F(EmptinessTest, BoundTracking) {
       {"an equal Gt makes the lower strict", {C::ge(C3), C::gt(C3_AGAIN), C::le(C3)}, true},
       {"an equal Ge leaves it strict", {C::gt(C3), C::ge(C3_AGAIN), C::le(C3)}, true},
       {"an equal Lt makes the upper strict", {C::le(C3), C::lt(C3_AGAIN), C::ge(C3)}, true},
+      {"an equal Le leaves it strict", {C::lt(C3), C::le(C3_AGAIN), C::ge(C3)}, true},
       {"a later smaller upper replaces", {C::le(C5), C::le(C3), C::ge(C4)}, true},
       {"a later greater upper is ignored", {C::le(C3), C::le(C5), C::ge(C4)}, true},
       {"an unorderable bound is passed over", {C::ge(C3), C::ge(OPAQUE), C::le(C4)}, false},
@@ -486,6 +494,18 @@ TEST_F(EmptinessTest, NestingCap) {
   const Emptiness deep_complement = decide(*complement_chain(DEEP + 1));
   EXPECT_FALSE(deep_complement.empty);
   EXPECT_FALSE(exact_kinds(*complement_chain(DEEP)).exact);
+
+  // A path through many definitions, each expanded once: Python reaches its
+  // deepest decisions this way, since each body is shallow.
+  auto ref_chain = [this](int length) {
+    definitions.clear();
+    definitions.push_back(record(fields(req("k", nothing()))));
+    for (int i = 1; i < length; ++i) definitions.push_back(tuple_of(int_(), ref(i - 1)));
+  };
+  ref_chain(100);
+  EXPECT_TRUE(decide(ref(99)).empty);
+  ref_chain(DEEP);
+  EXPECT_FALSE(decide(ref(DEEP - 1)).empty);
 
   // Where the cap falls: a chain of n unions over Nothing takes n + 1 steps.
   EXPECT_TRUE(decide(*union_chain(MAX_DECISION_DEPTH - 1)).empty);

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <limits>
+#include <memory>
 
 #include "detail.hpp"
 #include "quillmar/core/decision/field_map.hpp"
@@ -236,6 +237,26 @@ bool innermost_base_is_int(const SchemaNode& refined) {
   return n->kind == NodeKind::Int;
 }
 
+// The step tests of an intersection that need no recursion. Kept out of line
+// so that their locals never sit in the frames of a deep recursion.
+template <class Members>
+[[gnu::noinline]] bool intersection_contradicts(const Members& members, StructureCache& structure,
+                                                HostOracle& oracle) {
+  return complementary_pair_in(members, structure) || disjoint_classes_in(members) ||
+         refinements_contradict_in(members, oracle);
+}
+
+[[gnu::noinline]] bool own_constraints_contradict(std::span<const Constraint> constraints, HostOracle& oracle,
+                                                  bool base_is_int) {
+  auto for_each = [&](auto&& fn) {
+    for (const Constraint& c : constraints) fn(c);
+  };
+  return bounds_contradict(for_each, oracle, base_is_int);
+}
+
+// The recursion keeps its frames lean, with the tests that do not recurse out
+// of line, so that MAX_DECISION_DEPTH nested steps take well under a megabyte
+// of native stack (a few megabytes in sanitizer builds).
 class Decider {
  public:
   Decider(HostOracle& oracle, std::span<const SchemaNode> definitions, ExpansionStack& stack, std::uint32_t& counter,
@@ -244,7 +265,8 @@ class Decider {
 
   // One step. `refined_over_int` is known when the caller is a Refined node
   // of the same chain, which saves walking the chain again at every level.
-  Emptiness decide(const SchemaNode& node, std::uint32_t depth, std::optional<bool> refined_over_int = {}) {
+  [[gnu::noinline]] Emptiness decide(const SchemaNode& node, std::uint32_t depth,
+                                     std::optional<bool> refined_over_int = {}) {
     if (depth >= MAX_DECISION_DEPTH || !spend_work(counter_)) return NOT_PROVEN;
     const std::uint32_t next = depth + 1;
     switch (node.kind) {
@@ -282,21 +304,15 @@ class Decider {
         return intersection_of(node.members(), next);
       case NodeKind::Complement:
         return complement_of(decide(node.inner(), next));
-      case NodeKind::Refined: {
-        const bool over_int = refined_over_int ? *refined_over_int : innermost_base_is_int(node);
-        const SchemaNode& base = node.base();
-        const Emptiness base_answer =
-            decide(base, next, base.kind == NodeKind::Refined ? std::optional<bool>(over_int) : std::nullopt);
-        if (base_answer.empty) return {true, false, 0};
-        return {constraints_contradict(node.constraints, oracle_, over_int), false, 0};
-      }
+      case NodeKind::Refined:
+        return refined(node, next, refined_over_int ? *refined_over_int : innermost_base_is_int(node));
       case NodeKind::Ref:
         return ref(node.definition(), next);
     }
     return NOT_PROVEN;
   }
 
-  bool pattern_empty(const SeqPattern& pattern, std::uint32_t depth) {
+  [[gnu::noinline]] bool pattern_empty(const SeqPattern& pattern, std::uint32_t depth) {
     // Pattern levels spend nothing but still nest on the native stack.
     if (depth >= MAX_DECISION_DEPTH) return false;
     const std::uint32_t next = depth + 1;
@@ -322,7 +338,7 @@ class Decider {
 
   // An intersection whose own step is already spent.
   template <class Members>
-  Emptiness intersection_of(const Members& members, std::uint32_t depth) {
+  [[gnu::noinline]] Emptiness intersection_of(const Members& members, std::uint32_t depth) {
     if (members.size() == 0) return {false, true, ALL_KINDS};
     bool some_empty = false;
     bool all_exact = true;
@@ -333,8 +349,8 @@ class Decider {
       all_exact = all_exact && e.exact;
       kinds &= e.kinds;
     }
-    const bool empty = some_empty || (all_exact && kinds == 0) || complementary_pair_in(members, structure_) ||
-                       disjoint_classes_in(members) || refinements_contradict_in(members, oracle_);
+    const bool empty =
+        some_empty || (all_exact && kinds == 0) || intersection_contradicts(members, structure_, oracle_);
     return {empty, all_exact, kinds};
   }
 
@@ -355,7 +371,7 @@ class Decider {
     return {inner_kinds == ALL_KINDS, true, static_cast<KindMask>(ALL_KINDS & ~inner_kinds)};
   }
 
-  Emptiness union_of(const std::vector<SchemaNode>& members, std::uint32_t depth) {
+  [[gnu::noinline]] Emptiness union_of(const std::vector<SchemaNode>& members, std::uint32_t depth) {
     if (members.empty()) return {true, true, 0};
     bool all_empty = true;
     bool all_exact = true;
@@ -369,14 +385,24 @@ class Decider {
     return {all_empty, all_exact, kinds};
   }
 
+  // Each level of a chain is decided with its own constraints only.
+  [[gnu::noinline]] Emptiness refined(const SchemaNode& node, std::uint32_t depth, bool over_int) {
+    const SchemaNode& base = node.base();
+    const Emptiness base_answer =
+        decide(base, depth, base.kind == NodeKind::Refined ? std::optional<bool>(over_int) : std::nullopt);
+    if (base_answer.empty) return {true, false, 0};
+    return {own_constraints_contradict(node.constraints, oracle_, over_int), false, 0};
+  }
+
   // Empty when some required key's value can match none of its fields
-  // together. Extras and the class admit nothing that could rescue it.
+  // together. Extras and the class admit nothing that could rescue it. The
+  // key map lives on the heap, out of the recursion's frames.
   [[gnu::noinline]] bool fields_empty(const std::vector<RecordField>& fields, std::uint32_t depth) {
     bool any_required = false;
     for (const RecordField& f : fields) any_required = any_required || f.required;
     if (!any_required) return false;
-    const FieldMap map(fields);
-    for (const FieldGroup& group : map.groups()) {
+    const std::unique_ptr<const FieldMap> map = std::make_unique<const FieldMap>(fields);
+    for (const FieldGroup& group : map->groups()) {
       if (!group.required) continue;
       const bool empty = group.nodes.size() == 1 ? decide(*group.nodes.front(), depth).empty
                                                  : intersection_step(group.nodes, depth).empty;
@@ -385,7 +411,7 @@ class Decider {
     return false;
   }
 
-  Emptiness ref(std::uint64_t definition, std::uint32_t depth) {
+  [[gnu::noinline]] Emptiness ref(std::uint64_t definition, std::uint32_t depth) {
     // Meeting a definition again on the path: every value would have to be
     // infinitely nested, so this path admits none.
     if (stack_.contains(definition)) return {true, false, 0};
@@ -429,10 +455,7 @@ bool refinements_contradict(std::span<const SchemaNode> members, HostOracle& ora
 }
 
 bool constraints_contradict(std::span<const Constraint> constraints, HostOracle& oracle, bool base_is_int) {
-  auto for_each = [&](auto&& fn) {
-    for (const Constraint& c : constraints) fn(c);
-  };
-  return bounds_contradict(for_each, oracle, base_is_int);
+  return own_constraints_contradict(constraints, oracle, base_is_int);
 }
 
 ExactKinds exact_kinds(const SchemaNode& node, std::uint32_t depth) {
