@@ -184,6 +184,7 @@ def small_workloads() -> list[Workload]:
     ]
     bad = Workload("1b small record, invalid with report", False)
     bad.entries = [
+        quillmar_entry(v, SMALL_BAD),
         quillmar_report_entry(v, SMALL_BAD),
         pydantic_entry(Small, SMALL_BAD, report=True),
         msgspec_entry(Small, SMALL_BAD),
@@ -454,13 +455,13 @@ def run(selected: set[str] | None) -> dict:
 
 
 # (workload prefix, quillmar row, peer row, least ratio peer/quillmar)
+# The membership test carries the targets on every workload. The full report of 1b is held against
+# pydantic's, which also collects every failure; msgspec stops at the first one, so it checks less.
+MEMBERSHIP = ["1a", "1b", "2", "3", "5", "6"]
 TARGETS = [
-    *((n, q, "pydantic strict", 3.0) for n, q in [
-        ("1a", "quillmar is_valid"), ("1b", "quillmar validate (report)"), ("2", "quillmar is_valid"),
-        ("3", "quillmar is_valid"), ("5", "quillmar is_valid"), ("6", "quillmar is_valid")]),
-    *((n, q, "msgspec convert", 1.5) for n, q in [
-        ("1a", "quillmar is_valid"), ("1b", "quillmar validate (report)"), ("2", "quillmar is_valid"),
-        ("3", "quillmar is_valid"), ("5", "quillmar is_valid"), ("6", "quillmar is_valid")]),
+    *((n, "quillmar is_valid", "pydantic strict", 3.0) for n in MEMBERSHIP),
+    ("1b", "quillmar validate (report)", "pydantic strict", 3.0),
+    *((n, "quillmar is_valid", "msgspec convert", 1.5) for n in MEMBERSHIP),
     ("4", "quillmar validate_json", "msgspec json decode", 1.0),
     ("4", "quillmar is_valid_json", "orjson loads (no check)", 2.0),
 ]
