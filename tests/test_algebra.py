@@ -162,25 +162,6 @@ def test_is_empty_cuts_off_a_path_longer_than_a_thread_stack_holds():
     assert answers == [False]  # not proven within the nesting cap, and no crash
 
 
-def test_is_empty_docstring():
-    assert Validator.is_empty.__doc__ == (
-        "Whether the schema is unsatisfiable \u2014 provably empty, so `is_valid`\n"
-        "returns `False` for every value.\n\n"
-        "Decided soundly: `True` only when no value can belong to the schema \u2014 an\n"
-        "unsatisfiable intersection, a fixed sequence with an impossible position,\n"
-        "a record with an impossible required field, a refinement whose bounds\n"
-        "cannot hold together (a lower bound above an upper bound, or a minimum\n"
-        "length above a maximum), or a recursive schema with no base case (a\n"
-        "mandatory self-reference that can never bottom out). It never reports a\n"
-        "satisfiable schema as empty; for forms it cannot decide it returns `False`.\n"
-        "The decision is also bounded by a fixed work budget, so on a deeply nested\n"
-        "adversarial schema a `False` can mean \"not proven empty within the bound\"\n"
-        "rather than \"non-empty\"; a real schema decides far inside the bound.\n\n"
-        "Returns:\n"
-        "    `True` if the schema denotes the empty set, else `False`."
-    )
-
-
 # ---------------------------------------------------------------- the pool oracle
 
 
@@ -550,6 +531,22 @@ class TestOpenClose:
 
 
 DOCSTRINGS = {
+    "is_empty": (
+        "Whether the schema is unsatisfiable \u2014 provably empty, so `is_valid`\n"
+        "returns `False` for every value.\n\n"
+        "Decided soundly: `True` only when no value can belong to the schema \u2014 an\n"
+        "unsatisfiable intersection, a fixed sequence with an impossible position,\n"
+        "a record with an impossible required field, a refinement whose bounds\n"
+        "cannot hold together (a lower bound above an upper bound, or a minimum\n"
+        "length above a maximum), or a recursive schema with no base case (a\n"
+        "mandatory self-reference that can never bottom out). It never reports a\n"
+        "satisfiable schema as empty; for forms it cannot decide it returns `False`.\n"
+        "The decision is also bounded by a fixed work budget, so on a deeply nested\n"
+        "adversarial schema a `False` can mean \"not proven empty within the bound\"\n"
+        "rather than \"non-empty\"; a real schema decides far inside the bound.\n\n"
+        "Returns:\n"
+        "    `True` if the schema denotes the empty set, else `False`."
+    ),
     "is_subtype_of": """Whether every value of this schema is also a value of `other` \u2014 set
 inclusion, the subtyping relation.
 

@@ -246,14 +246,6 @@ template <class Members>
          refinements_contradict_in(members, oracle);
 }
 
-[[gnu::noinline]] bool own_constraints_contradict(std::span<const Constraint> constraints, HostOracle& oracle,
-                                                  bool base_is_int) {
-  auto for_each = [&](auto&& fn) {
-    for (const Constraint& c : constraints) fn(c);
-  };
-  return bounds_contradict(for_each, oracle, base_is_int);
-}
-
 // The recursion keeps its frames lean, with the tests that do not recurse out
 // of line, so that MAX_DECISION_DEPTH nested steps take well under a megabyte
 // of native stack (a few megabytes in sanitizer builds).
@@ -391,7 +383,7 @@ class Decider {
     const Emptiness base_answer =
         decide(base, depth, base.kind == NodeKind::Refined ? std::optional<bool>(over_int) : std::nullopt);
     if (base_answer.empty) return {true, false, 0};
-    return {own_constraints_contradict(node.constraints, oracle_, over_int), false, 0};
+    return {constraints_contradict(node.constraints, oracle_, over_int), false, 0};
   }
 
   // Empty when some required key's value can match none of its fields
@@ -454,8 +446,13 @@ bool refinements_contradict(std::span<const SchemaNode> members, HostOracle& ora
   return refinements_contradict_in(members, oracle);
 }
 
-bool constraints_contradict(std::span<const Constraint> constraints, HostOracle& oracle, bool base_is_int) {
-  return own_constraints_contradict(constraints, oracle, base_is_int);
+// Out of line: the recursion over Refined chains calls it at every level.
+[[gnu::noinline]] bool constraints_contradict(std::span<const Constraint> constraints, HostOracle& oracle,
+                                              bool base_is_int) {
+  auto for_each = [&](auto&& fn) {
+    for (const Constraint& c : constraints) fn(c);
+  };
+  return bounds_contradict(for_each, oracle, base_is_int);
 }
 
 ExactKinds exact_kinds(const SchemaNode& node, std::uint32_t depth) {
