@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "check/walk/memoised_ref.hpp"
 #include "check/walk/walk.hpp"
 #include "quillmar/core/kinds.hpp"
 
@@ -20,7 +21,9 @@ bool any_member_accepts(const std::vector<SchemaNode>& members, PyObject* value,
   Path path;
   ErrorList errors;
   for (const SchemaNode& member : members) {
+    const std::uint64_t steps = ctx.state->ref_steps;
     if (walk(member, value, path, ctx, errors)) return true;
+    note_rewalk(steps, *ctx.state);
     path.clear();
     errors.clear();
   }
@@ -80,6 +83,7 @@ std::size_t report_depth(const ErrorList& items, std::size_t base) {
 
 bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   const std::vector<SchemaNode>& members = node.members();
+  const std::uint64_t steps = ctx.state->ref_steps;
   // The literal sets give the same answers as the member walk, so the
   // membership pass of the reporting modes may use them too.
   if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) {
@@ -88,6 +92,7 @@ bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext
     return true;
   }
   if (!ctx.recording()) return false;
+  note_rewalk(steps, *ctx.state);
 
   // The report shows the member whose failures reach deepest: a value that
   // fails inside a member gets that member's own items, one that fails every
@@ -117,7 +122,10 @@ bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext
 bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   bool all_accept = true;
   for (const SchemaNode& member : node.members()) {
-    if (walk(member, value, path, ctx, errors)) continue;
+    const std::uint64_t steps = ctx.state->ref_steps;
+    const bool accepted = walk(member, value, path, ctx, errors);
+    note_rewalk(steps, *ctx.state);
+    if (accepted) continue;
     all_accept = false;
     if (ctx.stops_at_first_failure()) break;
   }
@@ -138,24 +146,29 @@ bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkCo
   return false;
 }
 
+namespace {
+
+[[gnu::noinline]] bool refuse_ref(RecursionGuard::Entry entry, PyObject* value, const Path& path, WalkContext ctx,
+                                  ErrorList& errors) {
+  if (!ctx.reporting()) return false;
+  if (entry == RecursionGuard::Entry::Loop) {
+    errors.push_back(make_error_item("recursion_loop", "a finite (non-cyclic) value", value, path));
+  } else {
+    errors.push_back(make_error_item(
+        "recursion_limit", fmt::format("at most {} levels of recursion", MAX_RECURSION_LEVELS), value, path));
+  }
+  return false;
+}
+
+}  // namespace
+
 bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   const std::uint64_t definition = node.definition();
-  RecursionGuard& guard = ctx.state->guard;
-  switch (guard.enter(value, definition)) {
-    case RecursionGuard::Entry::Loop:
-      if (ctx.reporting()) {
-        errors.push_back(make_error_item("recursion_loop", "a finite (non-cyclic) value", value, path));
-      }
-      return false;
-    case RecursionGuard::Entry::Limit:
-      if (ctx.reporting()) {
-        errors.push_back(make_error_item(
-            "recursion_limit", fmt::format("at most {} levels of recursion", MAX_RECURSION_LEVELS), value, path));
-      }
-      return false;
-    case RecursionGuard::Entry::Entered:
-      break;
-  }
+  CheckState& state = *ctx.state;
+  RecursionGuard& guard = state.guard;
+  const RecursionGuard::Entry entry = guard.enter(value, definition);
+  if (entry != RecursionGuard::Entry::Entered) return refuse_ref(entry, value, path, ctx, errors);
+  ++state.ref_steps;
   // The pair leaves the guard however the body's walk ends (an allocation
   // failure unwinds through here).
   struct Leave {
@@ -166,7 +179,10 @@ bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
   } leave{guard, value, definition};
   const std::vector<SchemaNode>& definitions = ctx.schema->definitions;
   if (definition >= definitions.size()) return false;
-  return walk(definitions[definition], value, path, ctx, errors);
+  const SchemaNode& body = definitions[definition];
+  if (!state.memo.on()) return walk(body, value, path, ctx, errors);
+  return memoised_body(state, definition, value, value, memo_mode(ctx, errors), &path, &errors,
+                       [&] { return walk(body, value, path, ctx, errors); });
 }
 
 bool walk_placeholder(const SchemaNode&, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {

@@ -4,6 +4,7 @@
 // made only where a rule does (non-builtin classes, container literals,
 // predicates, bounds of other types, attribute reads).
 #include "check/walk/json_walk.hpp"
+#include "check/walk/memoised_ref.hpp"
 
 #include <algorithm>
 #include <array>
@@ -326,7 +327,10 @@ const RecordIndex* record_keys(const SchemaNode& node, const WalkContext& ctx, s
 
 bool some_pair_matches(const std::vector<core::ExtrasPair>& extras, const JsonMember& member, const WalkContext& ctx) {
   return std::any_of(extras.begin(), extras.end(), [&](const core::ExtrasPair& pair) {
-    return walk_json_at(pair.key, member.key, ctx) && walk_json_at(pair.value, member.value, ctx);
+    const std::uint64_t steps = ctx.state->ref_steps;
+    if (walk_json_at(pair.key, member.key, ctx) && walk_json_at(pair.value, member.value, ctx)) return true;
+    note_rewalk(steps, *ctx.state);
+    return false;
   });
 }
 
@@ -524,14 +528,18 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
 bool walk_union_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) return *decided;
   for (const SchemaNode& member : node.members()) {
+    const std::uint64_t steps = ctx.state->ref_steps;
     if (walk_json_at(member, value, ctx)) return true;
+    note_rewalk(steps, *ctx.state);
   }
   return false;
 }
 
 bool walk_intersection_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   for (const SchemaNode& member : node.members()) {
+    const std::uint64_t steps = ctx.state->ref_steps;
     if (!walk_json_at(member, value, ctx)) return false;
+    note_rewalk(steps, *ctx.state);
   }
   return true;
 }
@@ -545,8 +553,10 @@ bool walk_complement_json(const SchemaNode& node, const JsonValue& value, const 
 
 bool walk_ref_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   const std::uint64_t definition = node.definition();
-  RecursionGuard& guard = ctx.state->guard;
+  CheckState& state = *ctx.state;
+  RecursionGuard& guard = state.guard;
   if (guard.enter(&value, definition) != RecursionGuard::Entry::Entered) return false;
+  ++state.ref_steps;
   struct Leave {
     RecursionGuard& guard;
     const JsonValue* value;
@@ -555,7 +565,11 @@ bool walk_ref_json(const SchemaNode& node, const JsonValue& value, const WalkCon
   } leave{guard, &value, definition};
   const std::vector<SchemaNode>& definitions = ctx.schema->definitions;
   if (definition >= definitions.size()) return false;
-  return walk_json_at(definitions[definition], value, ctx);
+  const SchemaNode& body = definitions[definition];
+  if (!state.memo.on()) return walk_json_at(body, value, ctx);
+  // Tree values live as long as the check: nothing to hold.
+  return memoised_body(state, definition, &value, nullptr, MemoMode::BooleanOnly, nullptr, nullptr,
+                       [&] { return walk_json_at(body, value, ctx); });
 }
 
 bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {

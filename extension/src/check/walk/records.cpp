@@ -124,7 +124,10 @@ struct BooleanWalk {
 
 bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value, BooleanWalk& check) {
   return std::any_of(extras.begin(), extras.end(), [&](const ExtrasPair& pair) {
-    return check.accepts(pair.key, key) && check.accepts(pair.value, value);
+    const std::uint64_t steps = check.ctx.state->ref_steps;
+    if (check.accepts(pair.key, key) && check.accepts(pair.value, value)) return true;
+    note_rewalk(steps, *check.ctx.state);
+    return false;
   });
 }
 
@@ -365,9 +368,11 @@ PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std:
 }  // namespace
 
 bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  const std::uint64_t steps = ctx.state->ref_steps;
   DictOutcome outcome = dict_matches_record(node, value, ctx);
   if (outcome == DictOutcome::Member) return true;
   if (outcome == DictOutcome::Aborted || !ctx.reporting() || ctx.state->fatal_seen) return false;
+  note_rewalk(steps, *ctx.state);
   if (!PyDict_Check(value)) {
     errors.push_back(make_error_item("dict_type", "dict", value, path));
     return false;

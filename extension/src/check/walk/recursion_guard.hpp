@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace quillmar::ext {
 
@@ -23,15 +24,25 @@ class RecursionGuard {
   // Adds the pair unless it is already active (Loop) or the limit is reached
   // (Limit); only Entered must be followed by leave.
   Entry enter(const void* identity, std::uint64_t definition) {
-    if (!slots_) slots_ = std::make_unique<Slot[]>(CAPACITY);
+    if (!slots_) {
+      slots_ = std::make_unique<Slot[]>(CAPACITY);
+      contexts_ = std::make_unique<std::uint64_t[]>(MAX_RECURSION_LEVELS);
+    }
     std::size_t i = home(identity, definition);
     while (slots_[i].identity) {
-      if (slots_[i].identity == identity && slots_[i].definition == definition) return Entry::Loop;
+      if (slots_[i].identity == identity && slots_[i].definition == definition) {
+        ++refusals_;
+        return Entry::Loop;
+      }
       i = (i + 1) & MASK;
     }
-    if (size_ >= MAX_RECURSION_LEVELS) return Entry::Limit;
+    if (size_ >= MAX_RECURSION_LEVELS) {
+      ++refusals_;
+      return Entry::Limit;
+    }
     slots_[i] = Slot{identity, definition};
-    ++size_;
+    contexts_[size_] = ++entries_;
+    if (++size_ > peak_) peak_ = size_;
     return Entry::Entered;
   }
 
@@ -54,7 +65,23 @@ class RecursionGuard {
     --size_;
   }
 
+  // Names the set of active pairs: the serial of the newest pair's entry,
+  // which fixes every pair below it, or 0 when none is active.
+  std::uint64_t context() const { return size_ == 0 ? 0 : contexts_[size_ - 1]; }
+  // The context the newest pair was entered in.
+  std::uint64_t context_below_top() const { return size_ < 2 ? 0 : contexts_[size_ - 2]; }
+  // Loops and limits met so far.
+  std::uint64_t refusals() const { return refusals_; }
+
   std::size_t size() const { return size_; }
+
+  // The most pairs held at once since the last restart_peak, which answers
+  // the peak before it so that the caller can merge it back.
+  std::size_t peak() const { return peak_; }
+  std::size_t restart_peak() { return std::exchange(peak_, size_); }
+  void merge_peak(std::size_t earlier) {
+    if (earlier > peak_) peak_ = earlier;
+  }
 
  private:
   struct Slot {
@@ -74,7 +101,11 @@ class RecursionGuard {
   }
 
   std::unique_ptr<Slot[]> slots_;
+  std::unique_ptr<std::uint64_t[]> contexts_;  // entry serial by level
   std::size_t size_ = 0;
+  std::size_t peak_ = 0;
+  std::uint64_t entries_ = 0;
+  std::uint64_t refusals_ = 0;
 };
 
 }  // namespace quillmar::ext

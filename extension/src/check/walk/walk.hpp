@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "check/walk/check_memo.hpp"
 #include "check/walk/recursion_guard.hpp"
 #include "compiled_schema.hpp"
 #include "errors/error_item.hpp"
@@ -25,9 +26,19 @@ using ErrorList = std::vector<ErrorItem>;
 // The mutable cells of one check, owned by the entry point.
 struct CheckState {
   RecursionGuard guard;
+  CheckMemo memo;
+  std::uint64_t ref_steps = 0;  // Ref steps entered so far
   PyRef first_fatal;  // the first exception that ends the check
   bool fatal_seen = false;
 };
+
+// Called before a value is walked again by another member, pair or pass,
+// with the Ref step count from before the walk it repeats: a walk that
+// recursed may recurse again over the same values, so from here on the
+// check keeps its Ref outcomes.
+inline void note_rewalk(std::uint64_t ref_steps_before, CheckState& state) {
+  if (state.ref_steps != ref_steps_before) state.memo.start();
+}
 
 // Passed by value to every step; a nested walk in another mode changes only
 // its own copy's mode.
