@@ -219,7 +219,7 @@ class TestOracleClearsEveryException:
 
 
 LEAF_ROWS = [
-    # classes through the subclass test
+    # classes through their real bases
     (Derived, Base, True),
     (Base, Derived, False),
     (bool, int, True),
