@@ -1,11 +1,16 @@
 """The algebra methods: is_empty, is_subtype_of, is_equivalent, simplify, open and close,
 with the pool oracle that answers their questions about Python objects."""
 
+import abc
+import collections.abc
 import dataclasses
+import enum
 import math
 import pathlib
 import sys
 import threading
+import types
+import typing
 from typing import Annotated, Any, Literal, Never
 
 import annotated_types as at
@@ -214,7 +219,7 @@ class TestOracleClearsEveryException:
 
 
 LEAF_ROWS = [
-    # classes through the subclass test
+    # classes through their real bases
     (Derived, Base, True),
     (Base, Derived, False),
     (bool, int, True),
@@ -243,6 +248,171 @@ def test_literal_inclusion_is_refused_exactly_where_an_equal_value_escapes():
     # floats is a member of the literal and not of frozenset[int].
     assert V(frozenset({1})).is_valid(frozenset({1.0}))
     assert not V(frozenset[int]).is_valid(frozenset({1.0}))
+
+
+# ---------------------------------------------------------------- class inclusion
+# A subclass test may be answered by a hook that judges a subclass of sub otherwise, so only a real base
+# proves inclusion, and only where no hook on the way can refuse a member of sub.
+
+
+class Unhashable(Base):
+    __hash__ = None
+
+
+class Measured:
+    def __len__(self):
+        return 0
+
+
+class Unmeasured(Measured):
+    __len__ = None
+
+
+class Walkable:
+    def __iter__(self):
+        return iter(())
+
+
+class Unwalkable(Walkable):
+    __iter__ = None
+
+
+class Picky(abc.ABC):
+    """Refuses, as itself, any class that says so, whatever its bases."""
+
+    @classmethod
+    def __subclasshook__(cls, other):
+        return False if cls is Picky and getattr(other, "refused", False) else NotImplemented
+
+
+class PickyMember(Picky):
+    pass
+
+
+class PickyRefused(PickyMember):
+    refused = True
+
+
+class Outsider:
+    pass
+
+
+Picky.register(Outsider)
+
+
+class OutsiderRefused(Outsider):
+    refused = True
+
+
+class AbstractDerived(Base, abc.ABC):
+    pass
+
+
+class Stranger:
+    pass
+
+
+AbstractDerived.register(Stranger)
+
+
+class Judging(type):
+    def __instancecheck__(cls, value):
+        return getattr(value, "judged", False)
+
+
+class Strict(metaclass=Judging):
+    pass
+
+
+class StrictChild(Strict):
+    pass
+
+
+class Judged(Base, metaclass=Judging):
+    pass
+
+
+@typing.runtime_checkable
+class Closes(typing.Protocol):
+    def close(self): ...
+
+
+class File:
+    def close(self):
+        pass
+
+
+class Shape(abc.ABC):
+    pass
+
+
+class Square(Shape):
+    pass
+
+
+class Box(collections.abc.Sized):
+    def __len__(self):
+        return 1
+
+
+class Deck(collections.abc.Sequence):
+    def __len__(self):
+        return 0
+
+    def __getitem__(self, index):
+        raise IndexError(index)
+
+
+class Colour(enum.Enum):
+    RED = 1
+
+
+class Level(enum.IntEnum):
+    LOW = 1
+
+
+# (sub, sup, a member of sub that sup refuses)
+ESCAPING_MEMBER_ROWS = [
+    (Base, collections.abc.Hashable, Unhashable()),
+    (Measured, collections.abc.Sized, Unmeasured()),
+    (Walkable, collections.abc.Iterable, Unwalkable()),
+    # a hook that refuses a real subclass, and a registered class's subclass
+    (PickyMember, Picky, PickyRefused()),
+    (Outsider, Picky, OutsiderRefused()),
+    # an abstract sub admits what is registered with it, which need not have the plain base
+    (AbstractDerived, Base, Stranger()),
+    # a metaclass's own instance test, on either side; a runtime protocol admits by structure
+    (StrictChild, Strict, StrictChild()),
+    (Judged, Base, types.SimpleNamespace(judged=True)),
+    (Closes, typing.Generic, File()),
+]
+
+
+@pytest.mark.parametrize("sub, sup, member", ESCAPING_MEMBER_ROWS)
+def test_class_inclusion_is_not_claimed_where_a_member_escapes(sub, sup, member):
+    assert V(sub).is_valid(member) and not V(sup).is_valid(member)
+    assert V(sub).is_subtype_of(sup) is False
+
+
+@pytest.mark.parametrize(
+    "sub, sup, proven",
+    [
+        (Derived, Base, True),
+        (Square, Shape, True),
+        # collections.abc's hooks never refuse a subclass, on sup or on the way down to sub
+        (Box, collections.abc.Sized, True),
+        (Deck, collections.abc.Sized, True),
+        (Deck, collections.abc.Sequence, True),
+        (Colour, enum.Enum, True),
+        (Level, enum.IntEnum, True),
+        (Level, enum.Enum, True),
+        # registered, not a base: not proven, even where no subclass could escape
+        (range, collections.abc.Sequence, False),
+        (Base, Derived, False),
+    ],
+)
+def test_class_inclusion_by_real_base(sub, sup, proven):
+    assert V(sub).is_subtype_of(sup) is proven
 
 
 # ---------------------------------------------------------------- is_subtype_of

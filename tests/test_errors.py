@@ -1,5 +1,6 @@
 """ValidationError: the class, the report of a failed check, and its round trip through pickle."""
 
+import contextlib
 import multiprocessing
 import pickle
 from concurrent.futures import ProcessPoolExecutor
@@ -149,6 +150,93 @@ class TestReport:
         error = raised(dict[str, list[int]], {"xs": [1, 2, 3, "x"]})
         assert error.errors[0]["path"] == error.path == ("xs", 3)
         assert error.errors[0]["path"] is not error.path
+
+
+def caught(fail):
+    try:
+        fail()
+    except qm.ValidationError as error:
+        return error
+    raise AssertionError("nothing raised")
+
+
+@contextlib.contextmanager
+def class_attributes(**attributes):
+    """ValidationError with these class attributes for the length of the block."""
+    for name, value in attributes.items():
+        setattr(qm.ValidationError, name, value)
+    try:
+        yield
+    finally:
+        for name in attributes:
+            delattr(qm.ValidationError, name)
+
+
+class TestAttributeSets:
+    """The six attributes are set one by one, in order, wherever the class could tell the difference."""
+
+    @staticmethod
+    def set_by_hand(args, values):
+        # What six ordinary sets make of a new instance, for comparison.
+        made = qm.ValidationError(*args)
+        for name in ATTRIBUTES:
+            setattr(made, name, values[name])
+        return made
+
+    @pytest.mark.parametrize(
+        "fail",
+        [
+            lambda: qm.Validator(list[int]).validate([1, "a", None]),
+            lambda: qm.Validator(int).validate_json('"x"'),
+            lambda: qm.anything.validate_json("[1,"),
+        ],
+    )
+    @pytest.mark.parametrize("customised", ["setattr", "descriptor", "init"])
+    def test_the_class_sees_each_set_in_order(self, fail, customised):
+        seen = []
+
+        def recording(error, name, value):
+            seen.append(name)
+            Exception.__setattr__(error, name, value)
+
+        def init(error, *args):
+            Exception.__init__(error, *args)
+            error.note = "set by __init__"
+
+        def keep_path(error, value):
+            seen.append("path")
+            error.__dict__["kept_path"] = value
+
+        # a descriptor under one of the six names takes that set
+        path = property(lambda error: error.__dict__["kept_path"], keep_path)
+        plain = caught(fail)
+        values = {name: getattr(plain, name) for name in ATTRIBUTES}
+        customisation = {"setattr": {"__setattr__": recording}, "descriptor": {"path": path},
+                         "init": {"__init__": init}}[customised]
+        with class_attributes(**customisation):
+            error = caught(fail)
+            seen_by_module, seen[:] = seen[:], []
+            by_hand = self.set_by_hand(plain.args, values)
+        assert seen_by_module == seen
+        assert error.args == plain.args
+        assert vars(error) == vars(by_hand)
+        assert list(vars(error)) == list(vars(by_hand))
+
+    @pytest.mark.parametrize("refused", ATTRIBUTES)
+    def test_a_failing_set_is_the_error_raised(self, refused):
+        seen = []
+
+        def refusing(error, name, value):
+            seen.append(name)
+            if name == refused:
+                raise LookupError(f"no {name}")
+            Exception.__setattr__(error, name, value)
+
+        with class_attributes(__setattr__=refusing):
+            with pytest.raises(LookupError, match=f"^no {refused}$"):
+                qm.Validator(int).validate("x")
+        assert seen == list(ATTRIBUTES[: ATTRIBUTES.index(refused) + 1])
+        assert type(caught(lambda: qm.Validator(int).validate("x"))) is qm.ValidationError
 
 
 class TestJsonInvalid:

@@ -5,7 +5,7 @@ import dataclasses
 import sys
 from contextlib import nullcontext
 from types import SimpleNamespace
-from typing import Annotated, Any
+from typing import Annotated, Any, Literal
 
 import annotated_types as at
 import pytest
@@ -231,8 +231,8 @@ def test_json_ten_megabyte_string():
 
 @pytest.mark.parametrize("sign", ["", "-"])
 def test_json_integers_at_the_digit_limit(sign):
-    # Integer parts up to 4300 bytes, the sign counted, are read exactly; one more byte is refused.
-    at_limit = sign + "7" * (4300 - len(sign))
+    # Integers of up to 4300 digits, the sign not counted, are read exactly; one digit more is refused.
+    at_limit = sign + "7" * 4300
     assert qm.anything.load(at_limit) == int(at_limit)
     assert Validator(list[Annotated[int, at.Ge(0)]]).is_valid_json("[%s]" % at_limit) is (sign == "")
     assert Validator(Annotated[int, at.Ge(0)]).is_valid_json(at_limit) is (sign == "")
@@ -240,8 +240,19 @@ def test_json_integers_at_the_digit_limit(sign):
     for parse in (qm.anything.load, qm.anything.validate_json):
         with pytest.raises(qm.ValidationError) as info:
             parse(past)
-        assert info.value.errors[0]["value"] == "number out of range at line 1 column 4301"
+        assert info.value.errors[0]["value"] == f"number out of range at line 1 column {len(past)}"
     assert qm.anything.is_valid_json(past) is False
+
+
+@pytest.mark.parametrize("sign", ["", "-"])
+def test_json_floats_past_the_digit_limit(sign):
+    # The limit is for integers: a fraction or an exponent makes a float, read as float() reads it.
+    text = sign + "1" + "0" * 4400 + "e-4400"
+    assert qm.anything.load(text) == float(text) == float(sign + "1")
+    assert Validator(float).validate_json(text) is None
+    assert Validator(list[Annotated[float, at.Ge(0)]]).is_valid_json("[%s]" % text) is (sign == "")
+    assert Validator(Literal[float(text)]).is_valid_json(text) is True
+    assert Validator(int).is_valid_json(text) is False
 
 
 def test_json_with_deep_value_against_a_recursive_schema():

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "check/walk/walk.hpp"
+#include "class_inclusion.hpp"
 
 namespace quillmar::ext {
 namespace {
@@ -137,11 +138,10 @@ Verdict PoolOracle::instance_subtype(const SchemaNode& sub, const SchemaNode& su
   PyObject* sup_class = schema_.pool.at(sup.class_index());
   if (!sub_class || !sup_class) return Verdict::Unknown;
   if (!PyType_Check(sub_class)) return Verdict::No;
-  // Held across the call: a __subclasscheck__ runs Python code.
+  if (!PyType_Check(sup_class)) return Verdict::Unknown;
   PyRef held_sub = PyRef::borrow(sub_class);
   PyRef held_sup = PyRef::borrow(sup_class);
-  int outcome = PyObject_IsSubclass(sub_class, sup_class);
-  return outcome == 1 ? Verdict::Yes : Verdict::No;
+  return class_inclusion(reinterpret_cast<PyTypeObject*>(sub_class), reinterpret_cast<PyTypeObject*>(sup_class));
 }
 
 Verdict PoolOracle::literal_subtype(const SchemaNode& sub, const SchemaNode& sup) {

@@ -237,6 +237,31 @@ Result<PyRef> error_dict(const ItemObjects& objects, const Names& names) {
   return filled_dict(names.item_template, names, values);
 }
 
+// Whether the six attribute sets would only fill a new instance dict, so that
+// installing a prepared one is the same: the instance is of the class itself
+// (a replaced __new__ may return anything), the class keeps the default
+// __setattr__, no class attribute stands under one of the names (a descriptor
+// would take its set; the builtin bases cannot gain one), and the instance has
+// no dict yet (a replaced __init__ may have filled one).
+bool sets_are_plain(PyObject* error, PyTypeObject* type, const Names& names) {
+  if (Py_TYPE(error) != type || type->tp_setattro != PyObject_GenericSetAttr) return false;
+  if (reinterpret_cast<PyBaseExceptionObject*>(error)->dict) return false;
+  PyObject* mro = type->tp_mro;
+  if (!mro || !PyTuple_Check(mro)) return false;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+    auto* base = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+    if (!PyType_HasFeature(base, Py_TPFLAGS_HEAPTYPE)) continue;
+    PyRef dict = PyRef::steal(PyType_GetDict(base));
+    if (!dict) return false;
+    for (std::size_t k = 0; k < kNameCount; ++k) {
+      int found = PyDict_Contains(dict.get(), names.text[k]);
+      if (found < 0) PyErr_Clear();
+      if (found != 0) return false;
+    }
+  }
+  return true;
+}
+
 Result<PyRef> build(std::span<const ErrorItem> items) {
   Result<const Names*> names = report_names();
   if (!names) return fail_with(std::move(names.error()));
@@ -289,8 +314,14 @@ Result<PyRef> build(std::span<const ErrorItem> items) {
   const std::pair<Name, PyObject*> attributes[] = {
       {kCode, first->code.get()},       {kExpected, first->expected.get()}, {kValue, first->value.get()},
       {kMessage, first->message.get()}, {kPath, path->get()},               {kErrors, tuple->get()}};
-  // The exception has no dict of its own yet: it gets this one, as the
-  // attribute sets would have made it.
+  if (!sets_are_plain(error->get(), reinterpret_cast<PyTypeObject*>(type->get()), **names)) {
+    for (const auto& [name, value] : attributes) {
+      if (PyObject_SetAttr(error->get(), (**names)[name], value) < 0) return fetched();
+    }
+    return error;
+  }
+  // The sets would make the instance a dict with these entries in this
+  // order: it gets that dict at once.
   Result<PyRef> dict = filled_dict((*names)->attribute_template, **names, attributes);
   if (!dict) return dict;
   if (PyObject_GenericSetDict(error->get(), dict->get(), nullptr) < 0) return fetched();

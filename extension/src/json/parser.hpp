@@ -26,9 +26,9 @@
 namespace quillmar::ext::json_detail {
 
 inline constexpr std::size_t string_sink_failed = static_cast<std::size_t>(-2);
-// Integer parts longer than this (the sign counted) are refused before any
-// further byte is read.
-inline constexpr std::size_t MAX_INTEGER_PART_BYTES = 4300;
+// Integers of more digits than this (the sign not counted) are refused, as
+// Python's own int() refuses them; a float's integer part has no limit.
+inline constexpr std::size_t MAX_INTEGER_DIGITS = 4300;
 
 // Bytes that end a run of plain string content: the quote, the backslash and
 // the control characters.
@@ -399,15 +399,9 @@ class Parser {
       ++p_;
       if (p_ != end_ && is_digit(*p_)) return fail(JsonErrorKind::InvalidNumber, p_);
     } else {
-      std::size_t room = static_cast<std::size_t>(end_ - start);
-      const unsigned char* limit = room > MAX_INTEGER_PART_BYTES ? start + MAX_INTEGER_PART_BYTES : end_;
-      while (p_ != limit && is_digit(*p_)) {
+      while (p_ != end_ && is_digit(*p_)) {
         magnitude = magnitude * 10 + (*p_ - '0');
         ++p_;
-      }
-      if (p_ == start + MAX_INTEGER_PART_BYTES && p_ != end_ && is_digit(*p_)) {
-        return fail_at(JsonErrorKind::NumberOutOfRange,
-                       static_cast<std::size_t>(start - begin_) + MAX_INTEGER_PART_BYTES + 1);
       }
     }
     const unsigned char* digits_end = p_;
@@ -430,6 +424,11 @@ class Parser {
     }
 
     std::size_t count = static_cast<std::size_t>(digits_end - digits);
+    if (count > MAX_INTEGER_DIGITS) {
+      // Reported at the byte after the first digit past the limit.
+      return fail_at(JsonErrorKind::NumberOutOfRange,
+                     static_cast<std::size_t>(digits - begin_) + MAX_INTEGER_DIGITS + 1);
+    }
     if (count <= 19) {
       if (!negative && magnitude <= static_cast<std::uint64_t>(INT64_MAX)) {
         return sink(sink_.integer(static_cast<std::int64_t>(magnitude)));

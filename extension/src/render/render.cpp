@@ -5,6 +5,7 @@
 #include <iterator>
 #include <optional>
 
+#include "py/ref.hpp"
 #include "text.hpp"
 
 namespace quillmar::ext {
@@ -66,6 +67,24 @@ void render_constraint(std::string& out, const core::Constraint& constraint, con
   }
 }
 
+// The key as Python writes the str, so that the text reads back as the same
+// key; an optional field's key ends in the "?" the schema wrote.
+void append_key(std::string& out, const core::RecordField& field) {
+  std::string key = field.key;
+  if (!field.required) key.push_back('?');
+  PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(key.data(), static_cast<Py_ssize_t>(key.size()), nullptr));
+  PyRef shown = text ? PyRef::steal(PyObject_Repr(text.get())) : PyRef();
+  Py_ssize_t size = 0;
+  const char* bytes = shown ? PyUnicode_AsUTF8AndSize(shown.get(), &size) : nullptr;
+  if (!bytes) {
+    // Only memory can run out here; the text must still be made.
+    PyErr_Clear();
+    out.append("<unrepresentable>");
+    return;
+  }
+  out.append(bytes, static_cast<std::size_t>(size));
+}
+
 void render_sequence(std::string& out, const SchemaNode& node, const RenderContext& ctx) {
   std::optional<core::TupleShape> shape;
   if (!node.pattern.empty()) shape = core::tuple_shape(node.seq_pattern());
@@ -78,6 +97,11 @@ void render_sequence(std::string& out, const SchemaNode& node, const RenderConte
     out.append(is_list ? "list[" : "tuple[");
     render_child(out, shape->tail, ctx);
     out.append(is_list ? "]" : ", ...]");
+    return;
+  }
+  // The empty tuple's own spelling: tuple[] is not Python.
+  if (!is_list && shape->prefix.empty() && !shape->tail) {
+    out.append("tuple[()]");
     return;
   }
   // A fixed-length list is a list literal; a tuple stays subscripted.
@@ -219,11 +243,8 @@ void render_fields(ItemList& items, std::string& out, std::span<const core::Reco
                    const RenderContext& parent) {
   for (const core::RecordField& field : fields) {
     if (!items.next()) return;
-    // The key is copied as it is, quotes inside it included.
-    out.push_back('\'');
-    out.append(field.key);
-    if (!field.required) out.push_back('?');
-    out.append("': ");
+    append_key(out, field);
+    out.append(": ");
     render_child(out, &field.node, parent);
   }
 }
