@@ -8,12 +8,12 @@ CORE_BUILD := build/core-tests
 ASAN_BUILD := build/asan
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: demo test test-core test-python install system-deps bench bench-json clean test-asan fuzz
+.PHONY: demo test test-core test-python test-types install system-deps bench bench-json clean test-asan fuzz
 
 demo: install
 	$(PY) examples/quickstart.py
 
-test: install test-core test-python
+test: install test-core test-python test-types
 
 test-core: system-deps
 	cmake -S . -B $(CORE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_EXTENSION=OFF -DQUILLMAR_TESTS=ON >/dev/null
@@ -22,6 +22,11 @@ test-core: system-deps
 
 test-python: install
 	$(PY) -m pytest
+
+# The shipped stub against the built module, then a typed example against the stub.
+test-types: install
+	$(PY) -m mypy.stubtest quillmar
+	$(PY) -m mypy --strict examples/typed_usage.py
 
 system-deps:
 	@missing=""; for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
