@@ -1,9 +1,9 @@
 // List and dict literals used as schemas, and the key text of records.
 #include "build/compile.hpp"
-#include "build/dict_entries.hpp"
 #include "build/forms.hpp"
 #include "build/sequence_patterns.hpp"
 #include "build/typing_cache.hpp"
+#include "py/dict_entries.hpp"
 #include "py/utf8_view.hpp"
 
 namespace quillmar::ext {
