@@ -76,6 +76,6 @@ def recursive(builder: Callable[[Validator], object]) -> Validator: ...
 anything: Final[Validator]
 nothing: Final[Validator]
 
-MAX_SCHEMA_DEPTH: Final[int]
-MAX_DEFINITIONS: Final[int]
-MAX_SCHEMA_NODES: Final[int]
+MAX_SCHEMA_DEPTH: Final = 128
+MAX_DEFINITIONS: Final = 128
+MAX_SCHEMA_NODES: Final = 100_000
