@@ -8,20 +8,26 @@ CORE_BUILD := build/core-tests
 ASAN_BUILD := build/asan
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: demo test test-core test-python install system-deps bench bench-json clean test-asan fuzz
+.PHONY: demo test test-core test-python test-types install system-deps bench bench-json clean test-asan fuzz
 
 demo: install
 	$(PY) examples/quickstart.py
 
-test: install test-core test-python
+test: install test-core test-python test-types
 
 test-core: system-deps
-	cmake -S . -B $(CORE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_EXTENSION=OFF -DQUILLMAR_TESTS=ON >/dev/null
+	cmake -S . -B $(CORE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLMAR_EXTENSION=OFF -DQUILLMAR_TESTS=ON \
+	  -DQUILLMAR_WERROR=ON >/dev/null
 	cmake --build $(CORE_BUILD)
 	ctest --test-dir $(CORE_BUILD) --output-on-failure
 
 test-python: install
 	$(PY) -m pytest
+
+# The shipped stub against the built module, then a typed example against the stub.
+test-types: install
+	$(PY) -m mypy.stubtest quillmar
+	$(PY) -m mypy --strict examples/typed_usage.py
 
 system-deps:
 	@missing=""; for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -39,9 +45,10 @@ $(PY):
 	$(PY) -m pip install -q --upgrade pip
 
 # The package is rebuilt in place: scikit-build-core keeps its CMake tree under build/.
+# Warnings are errors here and in CI, not in a user's `pip install .`.
 install: system-deps $(PY)
 	$(PY) -m pip install -q scikit-build-core cmake ninja
-	$(PY) -m pip install -q --no-build-isolation '.[test]'
+	$(PY) -m pip install -q --no-build-isolation -Ccmake.define.QUILLMAR_WERROR=ON '.[test]'
 
 BENCH_PACKAGES := pydantic msgspec beartype typeguard fastjsonschema orjson annotated-types
 
@@ -71,13 +78,13 @@ $(ASAN_PY): $(PY)
 test-asan: system-deps $(ASAN_PY)
 	@start=$$(date +%s); \
 	cmake -S . -B $(ASAN_CORE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMAR_EXTENSION=OFF \
-	  -DQUILLMAR_TESTS=ON -DQUILLMAR_SANITIZE=ON >/dev/null && \
+	  -DQUILLMAR_TESTS=ON -DQUILLMAR_SANITIZE=ON -DQUILLMAR_WERROR=ON >/dev/null && \
 	cmake --build $(ASAN_CORE_BUILD) && \
 	ASAN_OPTIONS=abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_CORE_BUILD) --output-on-failure && \
 	$(ASAN_PY) -m pip install -q scikit-build-core cmake ninja pytest hypothesis numpy annotated-types && \
 	$(ASAN_PY) -m pip install -q --no-build-isolation -Cbuild-dir=$(ASAN_BUILD) \
-	  -Ccmake.build-type=RelWithDebInfo -Ccmake.define.QUILLMAR_SANITIZE=ON . && \
+	  -Ccmake.build-type=RelWithDebInfo -Ccmake.define.QUILLMAR_SANITIZE=ON -Ccmake.define.QUILLMAR_WERROR=ON . && \
 	$(ASAN_ENV) $(ASAN_PY) -m pytest -p no:cacheprovider $(PYTEST_ARGS) && \
 	echo "test-asan: clean in $$(( $$(date +%s) - start ))s"
 

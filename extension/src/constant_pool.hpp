@@ -47,7 +47,6 @@ class ConstantPoolBuilder {
   std::uint64_t intern_constant(PyObject* object);
   std::vector<std::uint64_t> intern_constants(std::span<PyObject* const> objects);
 
-  const ConstantPool& pool() const { return pool_; }
   // Drops the identity index, keeping the pool.
   ConstantPool take_pool() &&;
 

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "py/ref.hpp"
+#include "py/utf8_view.hpp"
 
 namespace quillmar::ext {
 
@@ -178,9 +179,7 @@ std::string truncate_text(std::string_view text, std::size_t max) {
 
 std::string utf8_lossy(PyObject* str) {
   if (!str || !PyUnicode_Check(str)) return {};
-  Py_ssize_t size = 0;
-  if (const char* data = PyUnicode_AsUTF8AndSize(str, &size)) return std::string(data, static_cast<std::size_t>(size));
-  PyErr_Clear();
+  if (const std::optional<std::string_view> text = utf8_view(str)) return std::string(*text);
   // Lone surrogates: what encoding with surrogatepass and decoding with
   // replacement gives, three U+FFFD per surrogate (one per ill-formed byte).
   std::string out;
@@ -281,10 +280,7 @@ std::string safe_repr(PyObject* object) {
 std::string class_name_text(PyObject* cls) {
   if (PyRef name = PyRef::steal(PyObject_GetAttrString(cls, "__name__"))) {
     if (PyUnicode_Check(name.get())) {
-      Py_ssize_t size = 0;
-      if (const char* data = PyUnicode_AsUTF8AndSize(name.get(), &size)) {
-        return std::string(data, static_cast<std::size_t>(size));
-      }
+      if (const std::optional<std::string_view> text = utf8_view(name.get())) return std::string(*text);
     }
   }
   PyErr_Clear();

@@ -2,6 +2,7 @@
 // attribute, from each metadata item.
 #include "build/compile.hpp"
 #include "build/forms.hpp"
+#include "py/utf8_view.hpp"
 #include "regex/pattern.hpp"
 
 #include <optional>
@@ -28,13 +29,7 @@ PyRef read_present(PyObject* item, const char* name) {
 // The pattern's text, or nothing when it is not a str with a UTF-8 form.
 std::optional<std::string_view> pattern_text(PyObject* value) {
   if (!PyUnicode_Check(value)) return std::nullopt;
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(value, &size);
-  if (!text) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  return std::string_view(text, static_cast<std::size_t>(size));
+  return utf8_view(value);
 }
 
 // A count that fits 64 bits unsigned, through __index__ for non-ints;

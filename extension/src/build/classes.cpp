@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 
 #include "build/compile.hpp"
-#include "build/dict_entries.hpp"
 #include "build/forms.hpp"
+#include "py/dict_entries.hpp"
 #include "text.hpp"
 
 namespace quillmar::ext {

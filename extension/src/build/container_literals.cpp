@@ -1,9 +1,10 @@
 // List and dict literals used as schemas, and the key text of records.
 #include "build/compile.hpp"
-#include "build/dict_entries.hpp"
 #include "build/forms.hpp"
 #include "build/sequence_patterns.hpp"
 #include "build/typing_cache.hpp"
+#include "py/dict_entries.hpp"
+#include "py/utf8_view.hpp"
 
 namespace quillmar::ext {
 namespace {
@@ -36,13 +37,11 @@ Result<std::vector<Node>> compile_items(PyObject* list, Py_ssize_t count, Consta
 }  // namespace
 
 Result<std::string> record_key_text(PyObject* str) {
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(str, &size);
+  const std::optional<std::string_view> text = utf8_view(str);
   if (!text) {
-    PyErr_Clear();
     return fail(PyExc_ValueError, "a record key must be valid Unicode; a field name cannot contain a lone surrogate");
   }
-  return std::string(text, static_cast<std::size_t>(size));
+  return std::string(*text);
 }
 
 Result<SchemaNode> compile_list_literal(PyObject* list, ConstantPoolBuilder& builder,

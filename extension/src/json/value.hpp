@@ -34,7 +34,6 @@ class JsonValue {
   JsonValue() : JsonValue(JsonKind::Null, 0, 0) {}
 
   JsonKind kind() const { return static_cast<JsonKind>(tag_ & 0xff); }
-  bool is_null() const { return kind() == JsonKind::Null; }
 
   bool as_bool() const { return payload_.integer != 0; }
   // Int: the value. A BigInt does not fit 64 bits; its digits are big_int_text().

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "py/utf8_view.hpp"
+
 namespace quillmar::ext {
 namespace {
 
@@ -46,18 +48,13 @@ std::string keyword_display(PyObject* name) {
 // Index into out for a keyword name, or -1 when it names no parameter.
 Py_ssize_t match_keyword(const Signature& s, PyObject* name) {
   if (!PyUnicode_Check(name)) return -1;
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(name, &size);
-  if (!text) {
-    PyErr_Clear();
-    return -1;
-  }
-  std::string_view key(text, static_cast<std::size_t>(size));
+  const std::optional<std::string_view> key = utf8_view(name);
+  if (!key) return -1;
   for (std::size_t i = 0; i < s.keyword_only.size(); ++i) {
-    if (key == s.keyword_only[i]) return static_cast<Py_ssize_t>(s.positional.size() + i);
+    if (*key == s.keyword_only[i]) return static_cast<Py_ssize_t>(s.positional.size() + i);
   }
   for (std::size_t i = 0; i < s.positional.size(); ++i) {
-    if (key == s.positional[i]) return static_cast<Py_ssize_t>(i);
+    if (*key == s.positional[i]) return static_cast<Py_ssize_t>(i);
   }
   return -1;
 }

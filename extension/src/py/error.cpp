@@ -43,11 +43,6 @@ PyRef Error::into_exception() && {
   return PyRef::steal(PyErr_GetRaisedException());
 }
 
-bool Error::matches(PyObject* type) const {
-  if (exception_) return PyErr_GivenExceptionMatches(exception_.get(), type);
-  return PyErr_GivenExceptionMatches(type_, type);
-}
-
 Error with_note(Error error, const char* note) {
   PyRef exception = std::move(error).into_exception();
   if (!exception) return Error::fetch();

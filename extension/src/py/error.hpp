@@ -23,9 +23,6 @@ class Error {
   void raise() &&;
   // The exception object itself, built now if it was lazy.
   PyRef into_exception() &&;
-  // Whether the exception is an instance of type (a lazy one by its type).
-  bool matches(PyObject* type) const;
-  bool is_lazy() const { return !exception_; }
   PyObject* exception() const { return exception_.get(); }
 
  private:

@@ -1,5 +1,6 @@
 // is_empty, is_subtype_of, is_equivalent, open, close and simplify: thin
 // frames around the schema core's decisions and transforms.
+#include "py/guarded.hpp"
 #include "validator/algebra.hpp"
 
 #include <new>

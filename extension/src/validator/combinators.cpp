@@ -6,6 +6,7 @@
 
 #include "build/compile.hpp"
 #include "py/args.hpp"
+#include "py/guarded.hpp"
 #include "quillmar/core/recursion.hpp"
 #include "validator/module_functions.hpp"
 #include "validator/slots.hpp"

@@ -4,6 +4,7 @@
 #include "build/compile.hpp"
 #include "check/check.hpp"
 #include "py/args.hpp"
+#include "py/guarded.hpp"
 #include "quillmar/core/hash.hpp"
 #include "validator/json_methods.hpp"
 #include "validator/algebra.hpp"

@@ -5,6 +5,7 @@
 #include "build/compile.hpp"
 #include "compiled_schema.hpp"
 #include "exception/validation_error.hpp"
+#include "py/guarded.hpp"
 #include "validator/module_functions.hpp"
 #include "validator/slots.hpp"
 #include "validator/validator_type.hpp"

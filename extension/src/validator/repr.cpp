@@ -1,6 +1,7 @@
 // repr() of a Validator: the annotation text of its root, nothing around it.
 #include <string>
 
+#include "py/guarded.hpp"
 #include "render/render.hpp"
 #include "validator/slots.hpp"
 #include "validator/validator_type.hpp"

@@ -4,9 +4,6 @@
 
 #include <Python.h>
 
-#include <new>
-#include <type_traits>
-
 namespace quillmar::ext {
 
 PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
@@ -17,26 +14,5 @@ int validator_contains(PyObject* self, PyObject* value);
 PyObject* validator_or(PyObject* left, PyObject* right);
 
 extern PyMethodDef validator_methods[];
-
-// Runs body so that no C++ exception reaches the interpreter: an allocation
-// failure becomes MemoryError, anything else SystemError. The slot then
-// reports the error in its own way (-1 or NULL).
-template <class F>
-auto guarded(F&& body) noexcept -> decltype(body()) {
-  using R = decltype(body());
-  static_assert(std::is_pointer_v<R> || std::is_integral_v<R>);
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (...) {
-    PyErr_SetString(PyExc_SystemError, "internal error in quillmar");
-  }
-  if constexpr (std::is_pointer_v<R>) {
-    return nullptr;
-  } else {
-    return -1;
-  }
-}
 
 }  // namespace quillmar::ext
