@@ -151,11 +151,10 @@ Verdict PoolOracle::literal_subtype(const SchemaNode& sub, const SchemaNode& sup
   PyRef held = PyRef::borrow(literal);
   // No precomputed tables: the walk answers the same without them.
   const Precompute empty_precompute{};
-  CheckState state;
+  CheckState state(schema_, &empty_precompute);
   Path path;
   ErrorList errors;
-  bool member =
-      walk(sup, literal, path, WalkContext{&schema_, &empty_precompute, &state, WalkMode::BooleanOnly}, errors);
+  bool member = walk(sup, literal, path, WalkContext{&state, WalkMode::BooleanOnly}, errors);
   // A fatal exception is dropped here, never raised.
   if (state.fatal_seen || state.first_fatal) return Verdict::No;
   return member ? Verdict::Yes : Verdict::No;

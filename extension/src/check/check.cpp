@@ -8,10 +8,10 @@ namespace quillmar::ext {
 Result<bool> check_membership(const CompiledSchema& schema, PyObject* value) {
   auto precompute = ensure_precompute(schema);
   if (!precompute) return fail_with(std::move(precompute.error()));
-  CheckState state;
+  CheckState state(schema, *precompute);
   Path path;
   ErrorList errors;
-  bool member = walk(schema.root, value, path, WalkContext{&schema, *precompute, &state, WalkMode::BooleanOnly}, errors);
+  bool member = walk(schema.root, value, path, WalkContext{&state, WalkMode::BooleanOnly}, errors);
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   return member;
 }
@@ -19,11 +19,11 @@ Result<bool> check_membership(const CompiledSchema& schema, PyObject* value) {
 Result<void> check_or_raise(const CompiledSchema& schema, PyObject* value, bool fail_fast) {
   auto precompute = ensure_precompute(schema);
   if (!precompute) return fail_with(std::move(precompute.error()));
-  CheckState state;
+  CheckState state(schema, *precompute);
   Path path;
   ErrorList errors;
   WalkMode mode = fail_fast ? WalkMode::FailFast : WalkMode::CollectAll;
-  bool member = walk(schema.root, value, path, WalkContext{&schema, *precompute, &state, mode}, errors);
+  bool member = walk(schema.root, value, path, WalkContext{&state, mode}, errors);
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   if (member) return {};
   return fail_with(Error::from_exception(build_validation_error(errors)));

@@ -44,9 +44,8 @@ bool tree_accepts(const CompiledSchema& schema, PyObject* data) {
   if (!document || !*document) return false;
   auto precompute = ensure_precompute(schema);
   if (!precompute) return false;
-  CheckState state;
-  bool member = walk_json(schema.root, (*document)->root(),
-                          WalkContext{&schema, *precompute, &state, WalkMode::BooleanOnly});
+  CheckState state(schema, *precompute);
+  bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   return member && !state.first_fatal;
 }
 
@@ -84,9 +83,8 @@ Result<PyRef> is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t na
   const CompiledSchema& schema = schema_of(self);
   auto precompute = ensure_precompute(schema);
   if (!precompute) return fail_with(std::move(precompute.error()));
-  CheckState state;
-  bool member = walk_json(schema.root, (*document)->root(),
-                          WalkContext{&schema, *precompute, &state, WalkMode::BooleanOnly});
+  CheckState state(schema, *precompute);
+  bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   return PyRef::borrow(member ? Py_True : Py_False);
 }

@@ -17,7 +17,7 @@ constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
 
 // Each member with an empty path and error list of its own. In BooleanOnly
 // nothing is pushed or recorded, so the two locals never allocate.
-bool any_member_accepts(const std::vector<SchemaNode>& members, PyObject* value, WalkContext ctx) {
+[[gnu::noinline]] bool any_member_accepts(const std::vector<SchemaNode>& members, PyObject* value, WalkContext ctx) {
   Path path;
   ErrorList errors;
   for (const SchemaNode& member : members) {
@@ -56,9 +56,10 @@ std::optional<bool> literal_union_lookup(const LiteralSets& sets, PyObject* valu
   return std::nullopt;
 }
 
-std::optional<bool> literal_union_lookup(const SchemaNode& node, PyObject* value, WalkContext ctx) {
-  if (!ctx.precompute) return std::nullopt;
-  const LiteralSets* sets = ctx.precompute->literal_sets(node);
+[[gnu::noinline]] std::optional<bool> literal_union_lookup(const SchemaNode& node, PyObject* value,
+                                                          WalkContext ctx) {
+  if (!ctx.precompute()) return std::nullopt;
+  const LiteralSets* sets = ctx.precompute()->literal_sets(node);
   if (!sets) return std::nullopt;
   return literal_union_lookup(*sets, value);
 }
@@ -79,6 +80,9 @@ std::size_t report_depth(const ErrorList& items, std::size_t base) {
   return depth;
 }
 
+void report_union(const std::vector<SchemaNode>& members, PyObject* value, Path& path, WalkContext ctx,
+                  ErrorList& errors);
+
 }  // namespace
 
 bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
@@ -93,10 +97,24 @@ bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext
   }
   if (!ctx.recording()) return false;
   note_rewalk(steps, *ctx.state);
+  report_union(members, value, path, ctx, errors);
+  return false;
+}
 
-  // The report shows the member whose failures reach deepest: a value that
-  // fails inside a member gets that member's own items, one that fails every
-  // member at this level gets a single union_error. Ties keep the first.
+namespace {
+
+// The report shows the member whose failures reach deepest: a value that
+// fails inside a member gets that member's own items, one that fails every
+// member at this level gets a single union_error. Ties keep the first. Out of
+// line, so that the membership pass's frame stays small.
+[[gnu::noinline]] void push_union_error(const std::vector<SchemaNode>& members, PyObject* value, const Path& path,
+                                        ErrorList& errors) {
+  std::string expected = format_cold("one of: {}", member_kind_names(members));
+  errors.push_back(make_error_item("union_error", std::move(expected), value, path));
+}
+
+[[gnu::noinline]] void report_union(const std::vector<SchemaNode>& members, PyObject* value, Path& path,
+                                    WalkContext ctx, ErrorList& errors) {
   const std::size_t base = path.size();
   const std::size_t walked = std::min(members.size(), MAX_UNION_REPORT_MEMBERS);
   ErrorList best;
@@ -113,11 +131,11 @@ bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext
   if (best_depth > 0) {
     errors.insert(errors.end(), std::make_move_iterator(best.begin()), std::make_move_iterator(best.end()));
   } else {
-    std::string expected = fmt::format("one of: {}", member_kind_names(members));
-    errors.push_back(make_error_item("union_error", std::move(expected), value, path));
+    push_union_error(members, value, path, errors);
   }
-  return false;
 }
+
+}  // namespace
 
 bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   bool all_accept = true;
@@ -132,6 +150,16 @@ bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, Walk
   return all_accept;
 }
 
+namespace {
+
+[[gnu::noinline]] void report_unexpected_match(const SchemaNode& node, PyObject* value, const Path& path,
+                                               ErrorList& errors) {
+  errors.push_back(
+      make_error_item("unexpected_match", format_cold("not {}", core::kind_name(node.inner())), value, path));
+}
+
+}  // namespace
+
 bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   Path inner_path;
   ErrorList inner_errors;
@@ -139,14 +167,24 @@ bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkCo
   // A fatal exception inside made the inner answer meaningless.
   if (ctx.state->fatal_seen) return false;
   if (!inner_accepts) return true;
-  if (ctx.reporting()) {
-    errors.push_back(
-        make_error_item("unexpected_match", fmt::format("not {}", core::kind_name(node.inner())), value, path));
-  }
+  if (ctx.reporting()) report_unexpected_match(node, value, path, errors);
   return false;
 }
 
 namespace {
+
+[[gnu::noinline]] bool walk_memoised_body(const SchemaNode& body, std::uint64_t definition, PyObject* value,
+                                          Path& path, WalkContext ctx, ErrorList& errors) {
+  CheckState& state = *ctx.state;
+  const MemoMode mode = memo_mode(ctx, errors);
+  MemoStep step;
+  if (const CheckMemo::Outcome* known = begin_memo_step(state, definition, value, mode, &path, &errors, step)) {
+    return known->member;
+  }
+  const bool member = walk(body, value, path, ctx, errors);
+  end_memo_step(state, definition, value, value, mode, step, member, &path, &errors);
+  return member;
+}
 
 [[gnu::noinline]] bool refuse_ref(RecursionGuard::Entry entry, PyObject* value, const Path& path, WalkContext ctx,
                                   ErrorList& errors) {
@@ -155,7 +193,7 @@ namespace {
     errors.push_back(make_error_item("recursion_loop", "a finite (non-cyclic) value", value, path));
   } else {
     errors.push_back(make_error_item(
-        "recursion_limit", fmt::format("at most {} levels of recursion", MAX_RECURSION_LEVELS), value, path));
+        "recursion_limit", format_cold("at most {} levels of recursion", MAX_RECURSION_LEVELS), value, path));
   }
   return false;
 }
@@ -177,12 +215,11 @@ bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
     std::uint64_t definition;
     ~Leave() { guard.leave(value, definition); }
   } leave{guard, value, definition};
-  const std::vector<SchemaNode>& definitions = ctx.schema->definitions;
+  const std::vector<SchemaNode>& definitions = ctx.schema()->definitions;
   if (definition >= definitions.size()) return false;
   const SchemaNode& body = definitions[definition];
   if (!state.memo.on()) return walk(body, value, path, ctx, errors);
-  return memoised_body(state, definition, value, value, memo_mode(ctx, errors), &path, &errors,
-                       [&] { return walk(body, value, path, ctx, errors); });
+  return walk_memoised_body(body, definition, value, path, ctx, errors);
 }
 
 bool walk_placeholder(const SchemaNode&, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {

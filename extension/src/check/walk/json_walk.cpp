@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "check/walk/precompute.hpp"
+#include "check/walk/record_keys.hpp"
 #include "regex/pattern.hpp"
 
 namespace quillmar::ext {
@@ -136,8 +137,8 @@ std::optional<std::int64_t> small_int_of(PyObject* object) {
 // The literal rule asks for the literal's exact type before any comparison,
 // and every converted value has a builtin type, so most pairs are decided by
 // the literal's type alone; equal types compare by value as Python would.
-bool walk_literal_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
-  PyObject* literal = ctx.schema->pool.at(node.value_index());
+[[gnu::noinline]] bool walk_literal_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  PyObject* literal = ctx.schema()->pool.at(node.value_index());
   if (!literal) return false;
   if (Py_TYPE(literal) != python_type_of(value)) return false;
   switch (value.kind()) {
@@ -168,8 +169,8 @@ bool walk_literal_json(const SchemaNode& node, const JsonValue& value, const Wal
 
 // isinstance against a class whose metaclass is exactly type runs no
 // __instancecheck__: it is the subtype test of the value's builtin class.
-bool walk_instance_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
-  PyObject* cls = ctx.schema->pool.at(node.class_index());
+[[gnu::noinline]] bool walk_instance_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  PyObject* cls = ctx.schema()->pool.at(node.class_index());
   if (!cls) return false;
   if (Py_IS_TYPE(cls, &PyType_Type)) {
     return PyType_IsSubtype(python_type_of(value), reinterpret_cast<PyTypeObject*>(cls)) != 0;
@@ -228,7 +229,7 @@ std::optional<ShapeView> shape_of(const SeqPattern& pattern) {
 }
 
 // JSON arrays are lists; they are never tuples.
-bool walk_sequence_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+[[gnu::noinline]] bool walk_sequence_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   std::optional<ShapeView> shape = shape_of(node.seq_pattern());
   if (!shape) return false;
   if (node.seq_kind != core::SeqKind::List || value.kind() != JsonKind::Array) return false;
@@ -260,7 +261,8 @@ class LastMembers {
   std::size_t& operator[](std::size_t key) { return at_[key]; }
 
  private:
-  static constexpr std::size_t kInline = 32;
+  // Small: the table is live while the values below are walked.
+  static constexpr std::size_t kInline = 16;
   std::array<std::size_t, kInline> inline_;
   std::vector<std::size_t> heap_;
   std::size_t* at_ = inline_.data();
@@ -312,19 +314,6 @@ class LaterKeys {
   std::vector<std::uint32_t> slots_;
 };
 
-const RecordIndex* record_keys(const SchemaNode& node, const WalkContext& ctx, std::optional<RecordIndex>& local) {
-  static const RecordIndex no_fields;
-  if (node.fields.empty()) return &no_fields;
-  if (const RecordIndex* index = ctx.precompute->record(node)) return index;
-  Result<RecordIndex> built = RecordIndex::build(node.fields);
-  if (!built) {
-    store_fatal_error(std::move(built.error()).into_exception(), *ctx.state);
-    return nullptr;
-  }
-  local.emplace(std::move(*built));
-  return &*local;
-}
-
 bool some_pair_matches(const std::vector<core::ExtrasPair>& extras, const JsonMember& member, const WalkContext& ctx) {
   return std::any_of(extras.begin(), extras.end(), [&](const core::ExtrasPair& pair) {
     const std::uint64_t steps = ctx.state->ref_steps;
@@ -334,51 +323,68 @@ bool some_pair_matches(const std::vector<core::ExtrasPair>& extras, const JsonMe
   });
 }
 
-// Judged as the dict json.loads would build, each key once with its last
-// value: the declared keys in declared order, a missing required one ending
-// the check there, then each distinct undeclared key against the extras.
-bool walk_record_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
-  if (value.kind() != JsonKind::Object) return false;
-  std::optional<RecordIndex> local;
-  const RecordIndex* index = record_keys(node, ctx, local);
-  if (!index) return false;
-  std::span<const JsonMember> members = value.members();
-  std::span<const RecordKey> keys = index->keys();
-  auto declared_key = [&](std::size_t i) -> std::optional<std::size_t> {
-    if (keys.empty()) return std::nullopt;
-    // Documents mostly list a record's keys in declared order: the key at the
-    // member's own position is tried before the hash lookup.
-    if (i < keys.size() && keys[i].text == members[i].key_bytes()) return i;
-    return index->find(members[i].key_bytes());
-  };
-  bool has_undeclared = keys.empty() && !members.empty();
-  if (!keys.empty()) {
-    LastMembers last(keys.size());
-    for (std::size_t i = members.size(); i-- > 0;) {
-      if (std::optional<std::size_t> declared = declared_key(i)) {
-        if (last[*declared] == LastMembers::none) last[*declared] = i;
-      } else {
-        has_undeclared = true;
-      }
-    }
-    for (std::size_t k = 0; k < keys.size(); ++k) {
-      if (last[k] == LastMembers::none) {
-        if (keys[k].required) return false;
-        continue;
-      }
-      for (std::uint32_t field : keys[k].fields) {
-        if (!walk_json_at(node.fields[field].node, members[last[k]].value, ctx)) return false;
-      }
+// The member a record's key stands for: documents mostly list a record's keys
+// in declared order, so the key at the member's own position is tried before
+// the hash lookup.
+std::optional<std::size_t> declared_member_key(const RecordIndex& index, std::span<const JsonMember> members,
+                                               std::size_t i) {
+  std::span<const RecordKey> keys = index.keys();
+  if (keys.empty()) return std::nullopt;
+  if (i < keys.size() && keys[i].text == members[i].key_bytes()) return i;
+  return index.find(members[i].key_bytes());
+}
+
+// The declared keys in declared order, each against its last member; sets
+// has_undeclared when a member's key is not declared.
+[[gnu::noinline]] bool declared_members_match(const SchemaNode& node, const RecordIndex& index,
+                                              std::span<const JsonMember> members, const WalkContext& ctx,
+                                              bool& has_undeclared) {
+  std::span<const RecordKey> keys = index.keys();
+  LastMembers last(keys.size());
+  for (std::size_t i = members.size(); i-- > 0;) {
+    if (std::optional<std::size_t> declared = declared_member_key(index, members, i)) {
+      if (last[*declared] == LastMembers::none) last[*declared] = i;
+    } else {
+      has_undeclared = true;
     }
   }
-  if (!has_undeclared) return true;
-  if (node.extras.empty()) return false;
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    if (last[k] == LastMembers::none) {
+      if (keys[k].required) return false;
+      continue;
+    }
+    for (std::uint32_t field : keys[k].fields) {
+      if (!walk_json_at(node.fields[field].node, members[last[k]].value, ctx)) return false;
+    }
+  }
+  return true;
+}
+
+// Each distinct undeclared key, with its last value, against the extras.
+[[gnu::noinline]] bool undeclared_members_match(const SchemaNode& node, const RecordIndex& index,
+                                                std::span<const JsonMember> members, const WalkContext& ctx) {
   LaterKeys later(members);
   for (std::size_t i = members.size(); i-- > 0;) {
-    if (declared_key(i) || later.has_later(i)) continue;
+    if (declared_member_key(index, members, i) || later.has_later(i)) continue;
     if (!some_pair_matches(node.extras, members[i], ctx)) return false;
   }
   return true;
+}
+
+// Judged as the dict json.loads would build, each key once with its last
+// value: the declared keys in declared order, a missing required one ending
+// the check there, then each distinct undeclared key against the extras.
+[[gnu::noinline]] bool walk_record_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+  if (value.kind() != JsonKind::Object) return false;
+  std::unique_ptr<RecordIndex> local;
+  const RecordIndex* index = record_keys(node, ctx, local);
+  if (!index) return false;
+  std::span<const JsonMember> members = value.members();
+  bool has_undeclared = index->keys().empty() && !members.empty();
+  if (!index->keys().empty() && !declared_members_match(node, *index, members, ctx, has_undeclared)) return false;
+  if (!has_undeclared) return true;
+  if (node.extras.empty()) return false;
+  return undeclared_members_match(node, *index, members, ctx);
 }
 
 // Constraints over JSON values. Lengths of strings and arrays, patterns and
@@ -461,7 +467,7 @@ class JsonConstraints {
   // Only a str can match; a JSON string's bytes are its UTF-8 text.
   bool matches(const std::string& pattern_text) const {
     if (value_.kind() != JsonKind::String) return false;
-    const re2::RE2* pattern = ctx_.precompute->pattern(pattern_text);
+    const re2::RE2* pattern = ctx_.precompute()->pattern(pattern_text);
     CompiledPattern on_the_spot;
     if (!pattern) {
       Result<CompiledPattern> compiled = compile_pattern(pattern_text);
@@ -477,7 +483,7 @@ class JsonConstraints {
   // int-float comparison is exact.
   template <class Op>
   std::optional<bool> compare(const Constraint& constraint, Op op) const {
-    PyObject* bound = ctx_.schema->pool.at(constraint.bound_index());
+    PyObject* bound = ctx_.schema()->pool.at(constraint.bound_index());
     if (!bound) return false;
     if (value_.kind() == JsonKind::Int) {
       if (std::optional<std::int64_t> small = small_int_of(bound)) return op(value_.as_int(), *small);
@@ -488,7 +494,7 @@ class JsonConstraints {
   }
 
   std::optional<bool> multiple_of(const Constraint& constraint) const {
-    PyObject* divisor = ctx_.schema->pool.at(constraint.divisor_index());
+    PyObject* divisor = ctx_.schema()->pool.at(constraint.divisor_index());
     if (!divisor) return false;
     if (value_.kind() != JsonKind::Int) return std::nullopt;
     std::optional<std::int64_t> small = small_int_of(divisor);
@@ -504,7 +510,7 @@ class JsonConstraints {
   bool conversion_failed_ = false;
 };
 
-bool walk_refined_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+[[gnu::noinline]] bool walk_refined_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   if (!walk_json_at(node.base(), value, ctx)) return false;
   JsonConstraints constraints(value, ctx);
   for (const Constraint& constraint : node.constraints) {
@@ -518,14 +524,14 @@ bool walk_refined_json(const SchemaNode& node, const JsonValue& value, const Wal
 // hold every exact int literal inside 64 bits and every exact str literal
 // with a UTF-8 text, the only literals such a value can equal.
 std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
-  const LiteralSets* sets = ctx.precompute->literal_sets(node);
+  const LiteralSets* sets = ctx.precompute()->literal_sets(node);
   if (!sets) return std::nullopt;
   if (value.kind() == JsonKind::Int) return sets->has_int(value.as_int());
   if (value.kind() == JsonKind::String) return sets->has_str(value.as_string());
   return std::nullopt;
 }
 
-bool walk_union_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+[[gnu::noinline]] bool walk_union_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) return *decided;
   for (const SchemaNode& member : node.members()) {
     const std::uint64_t steps = ctx.state->ref_steps;
@@ -535,7 +541,7 @@ bool walk_union_json(const SchemaNode& node, const JsonValue& value, const WalkC
   return false;
 }
 
-bool walk_intersection_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+[[gnu::noinline]] bool walk_intersection_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   for (const SchemaNode& member : node.members()) {
     const std::uint64_t steps = ctx.state->ref_steps;
     if (!walk_json_at(member, value, ctx)) return false;
@@ -544,14 +550,28 @@ bool walk_intersection_json(const SchemaNode& node, const JsonValue& value, cons
   return true;
 }
 
-bool walk_complement_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+[[gnu::noinline]] bool walk_complement_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   bool inner_accepts = walk_json_at(node.inner(), value, ctx);
   // A fatal exception inside made the inner answer meaningless.
   if (ctx.state->fatal_seen) return false;
   return !inner_accepts;
 }
 
-bool walk_ref_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
+// Tree values live as long as the check: nothing to hold.
+[[gnu::noinline]] bool walk_json_memoised_body(const SchemaNode& body, std::uint64_t definition, const JsonValue& value,
+                                               const WalkContext& ctx) {
+  CheckState& state = *ctx.state;
+  MemoStep step;
+  if (const CheckMemo::Outcome* known =
+          begin_memo_step(state, definition, &value, MemoMode::BooleanOnly, nullptr, nullptr, step)) {
+    return known->member;
+  }
+  const bool member = walk_json_at(body, value, ctx);
+  end_memo_step(state, definition, &value, nullptr, MemoMode::BooleanOnly, step, member, nullptr, nullptr);
+  return member;
+}
+
+[[gnu::noinline]] bool walk_ref_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   const std::uint64_t definition = node.definition();
   CheckState& state = *ctx.state;
   RecursionGuard& guard = state.guard;
@@ -563,13 +583,11 @@ bool walk_ref_json(const SchemaNode& node, const JsonValue& value, const WalkCon
     std::uint64_t definition;
     ~Leave() { guard.leave(value, definition); }
   } leave{guard, &value, definition};
-  const std::vector<SchemaNode>& definitions = ctx.schema->definitions;
+  const std::vector<SchemaNode>& definitions = ctx.schema()->definitions;
   if (definition >= definitions.size()) return false;
   const SchemaNode& body = definitions[definition];
   if (!state.memo.on()) return walk_json_at(body, value, ctx);
-  // Tree values live as long as the check: nothing to hold.
-  return memoised_body(state, definition, &value, nullptr, MemoMode::BooleanOnly, nullptr, nullptr,
-                       [&] { return walk_json_at(body, value, ctx); });
+  return walk_json_memoised_body(body, definition, value, ctx);
 }
 
 bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "check/walk/precompute.hpp"
+#include "check/walk/record_keys.hpp"
 #include "check/walk/walk.hpp"
 #include "text.hpp"
 
@@ -89,24 +90,8 @@ class SeenKeys {
   std::uint64_t* words_ = &inline_;
 };
 
-// The record's key map: the precomputed one, else one built now (a record
-// outside the validator's own tables). nullptr when building it failed; the
-// MemoryError is then stored as the check's fatal error.
-const RecordIndex* record_keys(const SchemaNode& node, WalkContext ctx, std::optional<RecordIndex>& local) {
-  static const RecordIndex no_fields;
-  if (node.fields.empty()) return &no_fields;
-  if (const RecordIndex* index = ctx.precompute->record(node)) return index;
-  Result<RecordIndex> built = RecordIndex::build(node.fields);
-  if (!built) {
-    store_fatal_error(std::move(built.error()).into_exception(), *ctx.state);
-    return nullptr;
-  }
-  local.emplace(std::move(*built));
-  return &*local;
-}
-
 // The declared key an entry's key stands for: a str (or subclass) by its text.
-std::optional<std::size_t> declared_key(const RecordIndex& index, PyObject* key) {
+[[gnu::noinline]] std::optional<std::size_t> declared_key(const RecordIndex& index, PyObject* key) {
   if (!PyUnicode_Check(key)) return std::nullopt;
   return index.find(key);
 }
@@ -122,7 +107,8 @@ struct BooleanWalk {
   bool accepts(const SchemaNode& node, PyObject* value) { return walk_fast(node, value, path, ctx, errors); }
 };
 
-bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value, BooleanWalk& check) {
+[[gnu::noinline]] bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value,
+                                         BooleanWalk& check) {
   return std::any_of(extras.begin(), extras.end(), [&](const ExtrasPair& pair) {
     const std::uint64_t steps = check.ctx.state->ref_steps;
     if (check.accepts(pair.key, key) && check.accepts(pair.value, value)) return true;
@@ -132,7 +118,8 @@ bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyO
 }
 
 // Every field declaring the key accepts the value.
-bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value, BooleanWalk& check) {
+[[gnu::noinline]] bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value,
+                                         BooleanWalk& check) {
   if (key.fields.size() == 1) return check.accepts(node.fields[key.fields.front()].node, value);
   return std::all_of(key.fields.begin(), key.fields.end(),
                      [&](std::uint32_t field) { return check.accepts(node.fields[field].node, value); });
@@ -157,9 +144,15 @@ constexpr bool BORROWED_ENTRIES = false;
 constexpr bool BORROWED_ENTRIES = true;
 #endif
 
-DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
+[[gnu::noinline, gnu::cold]] DictOutcome abort_dict_changed(const char* message, CheckState& state) {
+  PyErr_SetString(PyExc_RuntimeError, message);
+  abort_check(state);
+  return DictOutcome::Aborted;
+}
+
+[[gnu::noinline]] DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
   if (!PyDict_Check(value)) return DictOutcome::NotMember;
-  std::optional<RecordIndex> local;
+  std::unique_ptr<RecordIndex> local;
   const RecordIndex* index = record_keys(node, ctx, local);
   if (!index) return DictOutcome::NotMember;
   std::uint64_t remaining = index->required_count();
@@ -177,16 +170,10 @@ DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkCon
   std::size_t expected = 0;  // the declared key that follows the last one met
   for (;;) {
     if (PyDict_GET_SIZE(value) != initial_size) {
-      PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-      abort_check(*ctx.state);
-      return DictOutcome::Aborted;
+      return abort_dict_changed("dictionary changed size during iteration", *ctx.state);
     }
     // Keys replaced at constant size: more entries than the dict held.
-    if (yielded > initial_size) {
-      PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
-      abort_check(*ctx.state);
-      return DictOutcome::Aborted;
-    }
+    if (yielded > initial_size) return abort_dict_changed("dictionary keys changed during iteration", *ctx.state);
     PyObject* key = nullptr;
     PyObject* item = nullptr;
     int found = 0;
@@ -254,7 +241,7 @@ class RecordReport {
       : node_(node), dict_(dict), path_(path), ctx_(ctx), errors_(errors) {}
 
   void run() {
-    std::optional<RecordIndex> local;
+    std::unique_ptr<RecordIndex> local;
     const RecordIndex* index = record_keys(node_, ctx_, local);
     if (!index) return;
     if (!declared_keys(*index)) return;
@@ -271,9 +258,31 @@ class RecordReport {
   // Declared keys are found by text, as the boolean pass finds them, so the
   // two agree on whether a key is present. Keys in the order first declared;
   // answers whether the report goes on.
-  bool declared_keys(const RecordIndex& index) {
+  [[gnu::noinline]] bool declared_keys(const RecordIndex& index) {
     if (index.keys().empty()) return true;
     std::vector<std::pair<std::size_t, PyRef>> found;  // (declared key, value) in dict order
+    if (!declared_entries(index, found)) return false;
+    auto next = found.begin();
+    for (std::size_t k = 0; k < index.keys().size(); ++k) {
+      const RecordKey& record_key = index.keys()[k];
+      auto end = std::find_if(next, found.end(), [k](const auto& entry) { return entry.first != k; });
+      if (next == end && record_key.required) push_missing_key(record_key.text);
+      for (; next != end; ++next) {
+        for (std::uint32_t field : record_key.fields) {
+          push_key_segment(path_, record_key.text);
+          walk(node_.fields[field].node, next->second.get(), path_, ctx_, errors_);
+          path_.pop_back();
+          if (done()) return false;
+        }
+      }
+      if (done()) return false;
+    }
+    return true;
+  }
+
+  // The entries of declared keys, stably sorted by declared key; false when
+  // the dict changed while read.
+  [[gnu::noinline]] bool declared_entries(const RecordIndex& index, std::vector<std::pair<std::size_t, PyRef>>& found) {
     found.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict_)));
     DictEntries entries(dict_);
     PyRef key;
@@ -289,8 +298,7 @@ class RecordReport {
         found.emplace_back(*declared, std::move(item));
       }
     }
-    // Stable, by declared key. A few entries are sorted by insertion, which
-    // needs no buffer.
+    // A few entries are sorted by insertion, which needs no buffer.
     auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
     if (found.size() <= 32) {
       for (std::size_t i = 1; i < found.size(); ++i) {
@@ -299,29 +307,10 @@ class RecordReport {
     } else {
       std::stable_sort(found.begin(), found.end(), by_key);
     }
-    auto next = found.begin();
-    for (std::size_t k = 0; k < index.keys().size(); ++k) {
-      const RecordKey& record_key = index.keys()[k];
-      auto end = std::find_if(next, found.end(), [k](const auto& entry) { return entry.first != k; });
-      if (next == end && record_key.required) {
-        errors_.push_back(make_keyed_error_item(path_, record_key.text, "missing_key",
-                                                fmt::format("required key {}", quoted_text(record_key.text)),
-                                                "missing"));
-      }
-      for (; next != end; ++next) {
-        for (std::uint32_t field : record_key.fields) {
-          path_.push_back(PathSegment::named(record_key.text));
-          walk(node_.fields[field].node, next->second.get(), path_, ctx_, errors_);
-          path_.pop_back();
-          if (done()) return false;
-        }
-      }
-      if (done()) return false;
-    }
     return true;
   }
 
-  void undeclared_entries(const RecordIndex& index) {
+  [[gnu::noinline]] void undeclared_entries(const RecordIndex& index) {
     BooleanWalk check(ctx_);
     DictEntries entries(dict_);
     PyRef key;
@@ -338,18 +327,32 @@ class RecordReport {
       if (!node_.extras.empty()) {
         // Reported against the first pair only: its key and value walks both run.
         const ExtrasPair& first = node_.extras.front();
-        path_.push_back(PathSegment::named(truncate_text(undeclared_key_text(key.get(), true), KEY_TEXT_MAX_CHARS)));
+        push_undeclared_key_segment(key.get());
         walk(first.key, key.get(), path_, ctx_, errors_);
         walk(first.value, item.get(), path_, ctx_, errors_);
         path_.pop_back();
       } else {
-        std::string text = undeclared_key_text(key.get(), false);
-        std::string shown = quoted_text(text);
-        errors_.push_back(
-            make_keyed_error_item(path_, std::move(text), "extra_forbidden", "no unexpected key", std::move(shown)));
+        push_extra_forbidden(key.get());
       }
       if (done()) return;
     }
+  }
+
+  // Item texts are built out of line, off the walk's recursive path.
+  [[gnu::noinline]] void push_missing_key(const std::string& key) {
+    errors_.push_back(
+        make_keyed_error_item(path_, key, "missing_key", format_cold("required key {}", quoted_text(key)), "missing"));
+  }
+
+  [[gnu::noinline]] void push_undeclared_key_segment(PyObject* key) {
+    path_.push_back(PathSegment::named(truncate_text(undeclared_key_text(key, true), KEY_TEXT_MAX_CHARS)));
+  }
+
+  [[gnu::noinline]] void push_extra_forbidden(PyObject* key) {
+    std::string text = undeclared_key_text(key, false);
+    std::string shown = quoted_text(text);
+    errors_.push_back(
+        make_keyed_error_item(path_, std::move(text), "extra_forbidden", "no unexpected key", std::move(shown)));
   }
 
   const SchemaNode& node_;
@@ -367,23 +370,34 @@ PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std:
 
 }  // namespace
 
+namespace {
+
+// The second pass, out of line: the recursive path through a record keeps
+// only the boolean pass's frame.
+[[gnu::noinline]] void report_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx,
+                                     ErrorList& errors) {
+  if (!PyDict_Check(value)) {
+    errors.push_back(make_error_item("dict_type", "dict", value, path));
+    return;
+  }
+  PyRef held = PyRef::borrow(value);
+  RecordReport(node, held.get(), path, ctx, errors).run();
+}
+
+}  // namespace
+
 bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   const std::uint64_t steps = ctx.state->ref_steps;
   DictOutcome outcome = dict_matches_record(node, value, ctx);
   if (outcome == DictOutcome::Member) return true;
   if (outcome == DictOutcome::Aborted || !ctx.reporting() || ctx.state->fatal_seen) return false;
   note_rewalk(steps, *ctx.state);
-  if (!PyDict_Check(value)) {
-    errors.push_back(make_error_item("dict_type", "dict", value, path));
-    return false;
-  }
-  PyRef held = PyRef::borrow(value);
-  RecordReport(node, held.get(), path, ctx, errors).run();
+  report_record(node, value, path, ctx, errors);
   return false;
 }
 
 bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  PyObject* cls = ctx.schema->pool.at(node.class_index());
+  PyObject* cls = ctx.schema()->pool.at(node.class_index());
   if (!cls) return false;
   // Attribute reads run user code that may drop every other reference.
   PyRef held_value = PyRef::borrow(value);
@@ -392,7 +406,7 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
     if (ctx.recording()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
     return false;
   }
-  std::span<const PyRef> names = ctx.precompute->attribute_names_of(node);
+  std::span<const PyRef> names = ctx.precompute()->attribute_names_of(node);
   bool all_ok = true;
   for (std::size_t i = 0; i < node.fields.size(); ++i) {
     if (ctx.state->fatal_seen) return false;
@@ -408,10 +422,10 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
       }
       if (ctx.reporting()) {
         errors.push_back(make_keyed_error_item(path, field.key, "missing_attribute",
-                                               fmt::format("attribute {}", quoted_text(field.key)), "missing"));
+                                               format_cold("attribute {}", quoted_text(field.key)), "missing"));
       }
     } else if (ctx.reporting()) {
-      path.push_back(PathSegment::named(field.key));
+      push_key_segment(path, field.key);
       ok = walk(field.node, attribute.get(), path, ctx, errors);
       path.pop_back();
     } else {

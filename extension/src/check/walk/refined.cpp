@@ -82,7 +82,7 @@ std::string exception_text(PyObject* exception) {
     PyErr_Clear();
     return name + ": <exception str() failed>";
   }
-  return fmt::format("{}: {}", name, utf8_lossy(text.get()));
+  return format_cold("{}: {}", name, utf8_lossy(text.get()));
 }
 
 bool pattern_outcome(const Constraint& constraint, PyObject* value, const Precompute& tables) {
@@ -125,10 +125,10 @@ struct ConstraintCheck {
   }
 
   bool compare(const Constraint& constraint, int op, std::string_view symbol, std::string_view code) {
-    PyObject* bound = ctx.schema->pool.at(constraint.bound_index());
+    PyObject* bound = ctx.schema()->pool.at(constraint.bound_index());
     if (!bound) return false;
     if (fold_outcome(comparison_outcome(value, bound, op), *ctx.state)) return true;
-    return reject(code, [&] { return fmt::format("{} {}", symbol, safe_repr(bound)); });
+    return reject(code, [&] { return format_cold("{} {}", symbol, safe_repr(bound)); });
   }
 
   bool length(const Constraint& constraint, bool at_least) {
@@ -138,19 +138,19 @@ struct ConstraintCheck {
                         : fold_outcome(-1, *ctx.state);
     if (ok) return true;
     return reject(at_least ? "too_short" : "too_long", [&] {
-      return fmt::format("length {} {}", at_least ? ">=" : "<=", constraint.length());
+      return format_cold("length {} {}", at_least ? ">=" : "<=", constraint.length());
     });
   }
 
   bool multiple_of(const Constraint& constraint) {
-    PyObject* divisor = ctx.schema->pool.at(constraint.divisor_index());
+    PyObject* divisor = ctx.schema()->pool.at(constraint.divisor_index());
     if (!divisor) return false;
     if (fold_outcome(multiple_outcome(value, divisor), *ctx.state)) return true;
-    return reject("multiple_of", [&] { return fmt::format("a multiple of {}", safe_repr(divisor)); });
+    return reject("multiple_of", [&] { return format_cold("a multiple of {}", safe_repr(divisor)); });
   }
 
   bool predicate(const Constraint& constraint) {
-    PyObject* callable = ctx.schema->pool.at(constraint.predicate_index());
+    PyObject* callable = ctx.schema()->pool.at(constraint.predicate_index());
     if (!callable) return false;
     PyRef result = PyRef::steal(PyObject_CallOneArg(callable, value));
     int truth = result ? PyObject_IsTrue(result.get()) : -1;
@@ -163,15 +163,15 @@ struct ConstraintCheck {
       return false;
     }
     return reject("predicate_error", [&] {
-      return fmt::format("a predicate that does not raise (raised {})",
+      return format_cold("a predicate that does not raise (raised {})",
                          exception ? exception_text(exception.get()) : std::string("<unknown>"));
     });
   }
 
   bool regex(const Constraint& constraint) {
-    if (pattern_outcome(constraint, value, *ctx.precompute)) return true;
+    if (pattern_outcome(constraint, value, *ctx.precompute())) return true;
     return reject("string_pattern_mismatch",
-                  [&] { return fmt::format("a string matching {}", quoted_text(constraint.pattern_text)); });
+                  [&] { return format_cold("a string matching {}", quoted_text(constraint.pattern_text)); });
   }
 
   bool run(const Constraint& constraint) {

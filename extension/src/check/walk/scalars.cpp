@@ -64,15 +64,22 @@ int literal_outcome(PyObject* value, PyObject* literal) {
 // anyway, and no more user code may run).
 bool stops_here(WalkContext ctx) { return ctx.stops_at_first_failure() || ctx.state->fatal_seen; }
 
+// The reporting walk of an item below its index, out of line: the segment's
+// push is no part of the boolean walk's frame.
+[[gnu::noinline]] bool walk_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Path& path,
+                                    WalkContext ctx, ErrorList& errors) {
+  push_index_segment(path, i);
+  bool ok = walk(node, item, path, ctx, errors);
+  path.pop_back();
+  return ok;
+}
+
 bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, Path& path, WalkContext ctx,
                ErrorList& errors) {
   const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
   if (!node) return false;
   if (!ctx.reporting()) return walk_fast(*node, item, path, ctx, errors);
-  path.push_back(PathSegment::at(i));
-  bool ok = walk(*node, item, path, ctx, errors);
-  path.pop_back();
-  return ok;
+  return walk_item_at(*node, i, item, path, ctx, errors);
 }
 
 // Kinds whose step reads only the value's type: it runs no Python code, so
@@ -184,7 +191,8 @@ Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const Precompute& t
 // Where the general loop must take over: past the leading run of items that
 // a homogeneous sequence passes without running Python code (a type kind, or
 // a str under pattern automata). The general loop walks the rest in full.
-Py_ssize_t plain_prefix(const core::TupleShape& shape, WalkContext ctx, PyObject* const* items, Py_ssize_t n) {
+[[gnu::noinline]] Py_ssize_t plain_prefix(const core::TupleShape& shape, WalkContext ctx, PyObject* const* items,
+                                           Py_ssize_t n) {
 #ifdef Py_GIL_DISABLED
   // Another thread may change a list under the scan; the general loop holds each item.
   (void)shape;
@@ -196,8 +204,8 @@ Py_ssize_t plain_prefix(const core::TupleShape& shape, WalkContext ctx, PyObject
   if (!shape.prefix.empty() || !shape.tail) return 0;
   const SchemaNode& tail = *shape.tail;
   if (is_type_kind(tail.kind)) return first_type_mismatch(tail.kind, items, n);
-  if (tail.kind == NodeKind::Refined && ctx.precompute) {
-    return first_pattern_mismatch(tail, *ctx.precompute, items, n);
+  if (tail.kind == NodeKind::Refined && ctx.precompute()) {
+    return first_pattern_mismatch(tail, *ctx.precompute(), items, n);
   }
   return 0;
 #endif
@@ -249,12 +257,12 @@ bool walk_type_kind(const SchemaNode& node, PyObject* value, Path& path, WalkCon
 }
 
 bool walk_literal(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  PyObject* literal = ctx.schema->pool.at(node.value_index());
+  PyObject* literal = ctx.schema()->pool.at(node.value_index());
   if (!literal) return false;
   PyRef held = PyRef::borrow(literal);
   if (fold_outcome(literal_outcome(value, literal), *ctx.state)) return true;
   if (ctx.recording()) {
-    errors.push_back(make_error_item("literal_error", fmt::format("the literal {}", safe_repr(literal)), value, path));
+    errors.push_back(make_error_item("literal_error", format_cold("the literal {}", safe_repr(literal)), value, path));
   }
   return false;
 }
@@ -309,7 +317,7 @@ bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
 }
 
 bool walk_instance(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  PyObject* cls = ctx.schema->pool.at(node.class_index());
+  PyObject* cls = ctx.schema()->pool.at(node.class_index());
   if (!cls) return false;
   PyRef held = PyRef::borrow(cls);
   if (fold_outcome(PyObject_IsInstance(value, cls), *ctx.state)) return true;

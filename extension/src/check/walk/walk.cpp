@@ -77,6 +77,10 @@ bool fold_outcome(int outcome, CheckState& state) {
   return false;
 }
 
+[[gnu::noinline]] void push_index_segment(Path& path, std::uint64_t index) { path.push_back(PathSegment::at(index)); }
+
+[[gnu::noinline]] void push_key_segment(Path& path, const std::string& key) { path.push_back(PathSegment::named(key)); }
+
 std::string value_text(PyObject* value) { return safe_repr(value); }
 
 ErrorItem make_error_item(std::string_view code, std::string expected, PyObject* value, const Path& path) {
@@ -117,8 +121,8 @@ void push_error(std::string_view code, std::string_view expected, PyObject* valu
 void push_length_error(std::string_view code, std::string_view kind, std::uint64_t prefix_len, bool has_tail,
                        PyObject* value, const Path& path, WalkContext ctx, ErrorList& errors) {
   if (!ctx.reporting()) return;
-  std::string expected = has_tail ? fmt::format("{} of length at least {}", kind, prefix_len)
-                                  : fmt::format("{} of length {}", kind, prefix_len);
+  std::string expected = has_tail ? format_cold("{} of length at least {}", kind, prefix_len)
+                                  : format_cold("{} of length {}", kind, prefix_len);
   errors.push_back(make_error_item(code, std::move(expected), value, path));
 }
 

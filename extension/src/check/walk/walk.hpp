@@ -4,9 +4,12 @@
 
 #include <Python.h>
 
+#include <fmt/format.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check/walk/check_memo.hpp"
@@ -23,8 +26,13 @@ enum class WalkMode : std::uint8_t { CollectAll, FailFast, BooleanOnly };
 
 using ErrorList = std::vector<ErrorItem>;
 
-// The mutable cells of one check, owned by the entry point.
+// The cells of one check, owned by the entry point: the schema and its tables
+// it reads, and what the walk changes.
 struct CheckState {
+  CheckState(const CompiledSchema& checked, const Precompute* tables) : schema(&checked), precompute(tables) {}
+
+  const CompiledSchema* schema;
+  const Precompute* precompute;
   RecursionGuard guard;
   CheckMemo memo;
   std::uint64_t ref_steps = 0;  // Ref steps entered so far
@@ -40,21 +48,22 @@ inline void note_rewalk(std::uint64_t ref_steps_before, CheckState& state) {
   if (state.ref_steps != ref_steps_before) state.memo.start();
 }
 
-// Passed by value to every step; a nested walk in another mode changes only
-// its own copy's mode.
+// Passed by value to every step, in two registers; a nested walk in another
+// mode changes only its own copy's mode.
 struct WalkContext {
-  const CompiledSchema* schema;
-  const Precompute* precompute;
   CheckState* state;
   WalkMode mode;
 
+  const CompiledSchema* schema() const { return state->schema; }
+  const Precompute* precompute() const { return state->precompute; }
   bool reporting() const { return mode != WalkMode::BooleanOnly; }
   // Whether a failure is recorded now: once a fatal exception ends the check
   // its items are dropped, and their texts would run user code (repr).
   bool recording() const { return reporting() && !state->fatal_seen; }
   bool stops_at_first_failure() const { return mode != WalkMode::CollectAll; }
-  WalkContext with_mode(WalkMode m) const { return {schema, precompute, state, m}; }
+  WalkContext with_mode(WalkMode m) const { return {state, m}; }
 };
+static_assert(sizeof(WalkContext) <= 16);
 
 bool walk(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
 
@@ -84,6 +93,18 @@ void abort_check(CheckState& state);
 // A C API truth answer (1, 0, or -1 with an exception set) as membership: an
 // ordinary exception is cleared and means not a member, a fatal one is stored.
 bool fold_outcome(int outcome, CheckState& state);
+
+// fmt::format out of line: its inline buffer would otherwise sit in the
+// caller's frame, on the walk's recursive path.
+template <class... Args>
+[[gnu::noinline]] std::string format_cold(fmt::format_string<Args...> format, Args&&... args) {
+  return fmt::format(format, std::forward<Args>(args)...);
+}
+
+// Segments pushed out of line: the segment being made would otherwise take
+// room in the caller's frame, on the walk's recursive path.
+void push_index_segment(Path& path, std::uint64_t index);
+void push_key_segment(Path& path, const std::string& key);
 
 std::string value_text(PyObject* value);
 ErrorItem make_error_item(std::string_view code, std::string expected, PyObject* value, const Path& path);

@@ -1,0 +1,17 @@
+// The key map a record rule reads, for the Python walk and the JSON tree walk.
+#pragma once
+
+#include <memory>
+
+#include "check/walk/precompute.hpp"
+#include "check/walk/walk.hpp"
+
+namespace quillmar::ext {
+
+// The precomputed map, else one built now into local (a record outside the
+// validator's own tables). nullptr when building it failed; the MemoryError
+// is then stored as the check's fatal error. local lives on the heap, so the
+// rule's frame stays small on the walk's recursive path.
+const RecordIndex* record_keys(const SchemaNode& node, const WalkContext& ctx, std::unique_ptr<RecordIndex>& local);
+
+}  // namespace quillmar::ext
