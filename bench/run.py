@@ -376,6 +376,24 @@ class _Pattern:
         self.pattern = pattern
 
 
+# Workload 7: a union whose members overlap and recurse, on a failing document: without reuse of the
+# recursive steps' outcomes its check doubles with every level.
+def overlapping_recursion_workload() -> Workload:
+    v = qm.Validator(qm.recursive(lambda t: qm.union({"children": [t], "name": str}, {"children": [t], "id": int})))
+    node: dict = {"children": [], "name": 1}
+    while len(json.dumps(node)) < 1000:
+        node = {"children": [node], "name": "n"}
+    doc = json.dumps(node)
+    w = Workload(f"7 overlapping recursive union, failing 1 KB document ({len(doc)} bytes)", False)
+    w.entries = [
+        quillmar_method_entry(v, "is_valid_json", doc, raises=False),
+        Entry("quillmar validate_json (report)", *[raises_to_bool(lambda: v.validate_json(doc), qm.ValidationError)] * 2,
+              ours=True),
+        quillmar_report_entry(v, node),
+    ]
+    return w
+
+
 def time_entry(entry: Entry) -> float:
     assert entry.run is not None
     timer = timeit.Timer(entry.run)
@@ -429,7 +447,8 @@ def verdict_problem(entry: Entry, expected: bool) -> str:
 
 
 def run(selected: set[str] | None) -> dict:
-    workloads = [*small_workloads(), int_list_workload(), *document_workloads(), union_workload(), pattern_workload()]
+    workloads = [*small_workloads(), int_list_workload(), *document_workloads(), union_workload(), pattern_workload(),
+                 overlapping_recursion_workload()]
     results = []
     for w in workloads:
         if selected and w.name.split()[0].rstrip("ab") not in selected:
