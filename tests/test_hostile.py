@@ -353,6 +353,39 @@ def test_object_keys_made_to_collide_are_read_in_linear_time():
     ]
 
 
+# A failing union reports the member that reaches deepest, after walking each; at every level of these values
+# the members that fail at once see the whole value below them.
+DEEP_UNION_REPORTS = textwrap.dedent(
+    """
+    import quillmar._quillmar as qm
+
+    def report(check, value):
+        try:
+            check(value)
+        except qm.ValidationError as error:
+            return [(e["code"], len(e["path"]), e["value"]) for e in error.errors]
+
+    json_tree = qm.recursive(lambda r: qm.union(None, bool, int, float, str, list[r], dict[str, r]))
+    print(report(json_tree.validate_json, "[" * 130 + "1," * 1_000_000 + "1" + "]" * 130))
+    int_tree = qm.recursive(lambda r: qm.union(int, list[r]))
+    value = ["bad"] + [10**30] * 2_000_000
+    for _ in range(120):
+        value = [value]
+    print(report(int_tree.validate, value))
+    """
+)
+
+
+def test_union_reports_over_deep_values_show_only_the_start_of_each_value():
+    # Were each value's whole repr() made, for every member at every level: minutes.
+    done = subprocess.run([sys.executable, "-c", DEEP_UNION_REPORTS], capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout.splitlines() == [
+        str([("recursion_limit", 128, "[[" + "1, " * 26 + "...")]),
+        str([("union_error", 121, "'bad'")]),
+    ]
+
+
 # --- objects that misbehave ----------------------------------------------------------------------------------
 
 
