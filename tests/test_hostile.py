@@ -2,7 +2,11 @@
 patterns, and objects that misbehave. Each gets a clear error or a correct answer, and returns."""
 
 import dataclasses
+import itertools
+import json
+import subprocess
 import sys
+import textwrap
 from contextlib import nullcontext
 from types import SimpleNamespace
 from typing import Annotated, Any, Literal
@@ -261,6 +265,136 @@ def test_json_with_deep_value_against_a_recursive_schema():
     assert tree.is_valid_json(document) is False  # 200 levels of arrays pass 128 recursion levels
     assert "recursion_limit" in {e["code"] for e in pytest.raises(qm.ValidationError, tree.validate_json,
                                                                   document).value.errors}
+
+
+# MurmurHash64A as libstdc++'s std::hash of a string has it: its 8-byte blocks enter through a bijection
+# followed by a multiplication, so for any first block of a 16-byte pair a second block that restores a chosen
+# state can be computed.
+_M64 = 2**64 - 1
+_MUL = 0xC6A4A7935BD1E995
+_INV = pow(_MUL, -1, 2**64)
+_SEED = 0xC70F6907
+
+
+def _shift_mix(v):
+    return v ^ (v >> 47)
+
+
+def _block_in(word):
+    return _shift_mix(word * _MUL & _M64) * _MUL & _M64
+
+
+def _block_out(mixed):
+    return _shift_mix(mixed * _INV & _M64) * _INV & _M64
+
+
+def _unkeyed_hash(key: bytes) -> int:
+    h = _SEED ^ (len(key) * _MUL & _M64)
+    whole = len(key) & ~7
+    for i in range(0, whole, 8):
+        h = (h ^ _block_in(int.from_bytes(key[i : i + 8], "little"))) * _MUL & _M64
+    if len(key) & 7:
+        h = (h ^ int.from_bytes(key[whole:], "little")) * _MUL & _M64
+    return _shift_mix(_shift_mix(h) * _MUL & _M64)
+
+
+def colliding_keys(pairs, choices):
+    """choices**pairs distinct keys of 16 * pairs bytes of UTF-8 that share one unkeyed std::hash."""
+    state = _SEED ^ (16 * pairs * _MUL & _M64)
+    spellings = []
+    for pair in range(pairs):
+        target = None
+        found = []
+        for n in itertools.count():
+            first = f"{pair:02d}{n:06d}".encode()
+            after = (state ^ _block_in(int.from_bytes(first, "little"))) * _MUL & _M64
+            if target is None:
+                second = b"anyblock"
+                target = (after ^ _block_in(int.from_bytes(second, "little"))) * _MUL & _M64
+            else:
+                second = _block_out((target * _INV & _M64) ^ after).to_bytes(8, "little")
+            try:
+                found.append((first + second).decode())
+            except UnicodeDecodeError:
+                continue
+            if len(found) == choices:
+                break
+        spellings.append(found)
+        state = target
+    return ["".join(parts) for parts in itertools.product(*spellings)]
+
+
+FLOODED_OBJECTS = textwrap.dedent(
+    """
+    import json, sys
+    import quillmar._quillmar as qm
+
+    keys = json.loads(sys.stdin.read())
+    members = ", ".join(f"{json.dumps(key)}: 1" for key in keys)
+    first = json.dumps(keys[0])
+    documents = {
+        "all": "{" + members + "}",
+        "first again, bad": "{" + members + ", " + first + ': "x"}',
+        "first bad, then again": "{" + first + ': "x", ' + members + "}",
+    }
+    v = qm.Validator(dict[str, int])
+    for name, document in documents.items():
+        try:
+            v.validate_json(document)
+            raised = False
+        except qm.ValidationError:
+            raised = True
+        print(name, v.is_valid_json(document), raised)
+    """
+)
+
+
+def test_object_keys_made_to_collide_are_read_in_linear_time():
+    # Were the table of keys unkeyed, each of these keys would probe past all the ones before it: minutes.
+    keys = colliding_keys(3, 60)
+    assert len(set(keys)) == len(keys) == 216_000
+    assert len({_unkeyed_hash(key.encode()) for key in keys[::997]}) == 1
+    done = subprocess.run([sys.executable, "-c", FLOODED_OBJECTS], input=json.dumps(keys), capture_output=True,
+                          text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout.splitlines() == [
+        "all True False",
+        "first again, bad False True",
+        "first bad, then again True False",
+    ]
+
+
+# A failing union reports the member that reaches deepest, after walking each; at every level of these values
+# the members that fail at once see the whole value below them.
+DEEP_UNION_REPORTS = textwrap.dedent(
+    """
+    import quillmar._quillmar as qm
+
+    def report(check, value):
+        try:
+            check(value)
+        except qm.ValidationError as error:
+            return [(e["code"], len(e["path"]), e["value"]) for e in error.errors]
+
+    json_tree = qm.recursive(lambda r: qm.union(None, bool, int, float, str, list[r], dict[str, r]))
+    print(report(json_tree.validate_json, "[" * 130 + "1," * 1_000_000 + "1" + "]" * 130))
+    int_tree = qm.recursive(lambda r: qm.union(int, list[r]))
+    value = ["bad"] + [10**30] * 2_000_000
+    for _ in range(120):
+        value = [value]
+    print(report(int_tree.validate, value))
+    """
+)
+
+
+def test_union_reports_over_deep_values_show_only_the_start_of_each_value():
+    # Were each value's whole repr() made, for every member at every level: minutes.
+    done = subprocess.run([sys.executable, "-c", DEEP_UNION_REPORTS], capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout.splitlines() == [
+        str([("recursion_limit", 128, "[[" + "1, " * 26 + "...")]),
+        str([("union_error", 121, "'bad'")]),
+    ]
 
 
 # --- objects that misbehave ----------------------------------------------------------------------------------

@@ -76,6 +76,185 @@ class TestValueText:
         assert len(seen) == 1 and isinstance(seen[0].exc_value, RuntimeError)
 
 
+class Nowhere:
+    """A class no value is an instance of, so that any value fails and is shown."""
+
+
+def shown(value):
+    return raised(Nowhere, value).value
+
+
+def cut_repr(value):
+    text = repr(value)
+    return text if len(text) <= 80 else text[:80] + "..."
+
+
+def self_containing_list():
+    loop = [1, "a"]
+    loop.append(loop)
+    return loop
+
+
+def self_containing_dict():
+    loop = {"it's": 1.5}
+    loop['say "hi"'] = loop
+    return loop
+
+
+def nested_lists(depth):
+    value = [1]
+    for _ in range(depth):
+        value = [value, 2]
+    return value
+
+
+# Containers of exact builtins are shown as far as the text is read; the text must still be repr()'s.
+CONTAINERS = [
+    [], (), {}, set(), frozenset(), [[]], ((),), (1,), [(1,)], [{}, set(), frozenset(), ()],
+    list(range(100)), tuple(range(100)), {i: [i] for i in range(30)},
+    # Around the cut: 79, 80, 81 and 82 characters.
+    ["x" * 75], ["x" * 76], ["x" * 77], ["x" * 78], ("x" * 75,), ("x" * 76,),
+    [1.5, -0.0, 1e16, 1e-5, 1e22, float("nan"), float("inf"), 0.1 + 0.2],
+    [2**63, -(10**50), 10**100, 1, 2**64 - 1],
+    {"it's": 1, 'say "hi"': 2, "both '\"": 3, "back\\slash": [4], "\n": None},
+    {"k" * 100: 1}, {1: "v" * 100}, {(1, "a"): {True: False}},
+    # str and bytes: the quote repr() picks depends on the whole text, also when only its start is shown.
+    ["a" * 100 + "'"], ["a" * 100 + "'\""], ["'" + "a" * 100 + '"'], ["a'" * 60], ['a"' * 60], ["\\" * 60],
+    ["\n" * 50], ["é漢😀" * 40], ["\t\x7f\u200b\xa0" * 30], ["\ud800" * 40], ["a\ud800b"],
+    [b"", b"'", b'"', b"'\""], [b"a" * 100 + b"'"], [b"'" + b"a" * 100 + b'"'], [b"\x00\xff" * 50],
+    {1, 2, 3}, frozenset({"a", "b"}), {(1, "x"), frozenset({2})}, frozenset({frozenset(), (1,), frozenset({3})}),
+    {frozenset(range(50))}, frozenset(range(100)),
+    [{"a": [1, {"b": (2, {3})}]}] * 5,
+    self_containing_list(), self_containing_dict(), [self_containing_list()] * 3, nested_lists(100),
+    # Other builtins inside are shown by their own repr().
+    [1j, range(3), None, True, ..., int, bytearray(b"x")],
+]
+
+
+class Logged:
+    """An element whose repr() is recorded, in the order it runs."""
+
+    def __init__(self, log, name):
+        self.log = log
+        self.name = name
+
+    def __repr__(self):
+        self.log.append(self.name)
+        return self.name
+
+
+class Repr:
+    def __init__(self, make_text):
+        self.make_text = make_text
+
+    def __repr__(self):
+        return self.make_text()
+
+
+def refers_to_its_list():
+    items = []
+    items.append(Repr(lambda: "R" + repr(items)))
+    return items
+
+
+def empties_its_list():
+    items = []
+    items.append(Repr(lambda: (items.clear(), "C" + repr(items))[1]))
+    return items
+
+
+def grows_its_list():
+    items = [0]
+    items.append(Repr(lambda: (items.append(len(items)) if len(items) < 40 else None, "G")[1]))
+    return items
+
+
+def empties_its_dict():
+    items = {}
+    items[1] = Repr(lambda: (items.clear(), "C" + repr(items))[1])
+    return items
+
+
+def grows_its_dict():
+    items = {0: 0}
+    items[1] = Repr(lambda: (items.setdefault(len(items), 0) if len(items) < 40 else None, "G")[1])
+    return items
+
+
+class Hashed(Repr):
+    def __hash__(self):
+        return 1
+
+
+def empties_its_set():
+    items = set()
+    items.add(Hashed(lambda: (items.clear(), "C" + repr(items))[1]))
+    return items
+
+
+def grows_its_set():
+    items = {1, 2, 3}
+    items.add(Hashed(lambda: (items.add(len(items)) if len(items) < 40 else None, "G")[1]))
+    return items
+
+
+class TestContainerText:
+    @pytest.mark.parametrize("value", CONTAINERS)
+    def test_text_is_cut_repr(self, value):
+        assert shown(value) == cut_repr(value)
+
+    # repr() of an element may read or change its container; each is built twice, for us and for repr().
+    @pytest.mark.parametrize(
+        "make",
+        [
+            refers_to_its_list,
+            empties_its_list,
+            grows_its_list,
+            empties_its_dict,
+            grows_its_dict,
+            empties_its_set,
+            grows_its_set,
+            lambda: (refers_to_its_list(),),
+            lambda: {"k": refers_to_its_list()},
+        ],
+    )
+    def test_element_repr_that_uses_its_container(self, make):
+        assert shown(make()) == cut_repr(make())
+
+    def test_element_reprs_run_in_order_up_to_the_cut(self):
+        log = []
+        value = [Logged(log, f"e{i:02d}") for i in range(40)]
+        text = shown(value)
+        # "[e00, e01, ..., e15, " fills the 81 characters that decide the cut; e16 and later are never shown.
+        assert log == [f"e{i:02d}" for i in range(16)]
+        assert text == cut_repr(value)
+
+    @pytest.mark.parametrize(
+        ("value", "text"),
+        [
+            ([1, Repr(lambda: 1 / 0)], "<unrepresentable>"),
+            ({"k": Repr(lambda: 5)}, "<unrepresentable>"),
+            ((Repr(lambda: 1 / 0),), "<unrepresentable>"),
+            # Past the cut, a repr() that would fail is never asked.
+            (["x" * 90, Repr(lambda: 1 / 0)], "['" + "x" * 78 + "..."),
+            ([1] * 40 + [Repr(lambda: 1 / 0)], "[" + "1, " * 26 + "1..."),
+        ],
+    )
+    def test_failing_element_repr(self, value, text):
+        assert shown(value) == text
+
+    def test_subclasses_keep_their_own_repr(self):
+        class Items(list):
+            def __repr__(self):
+                return "Items!"
+
+        log = []
+        value = [Items([1]), Logged(log, "last")]
+        assert shown(value) == "[Items!, last]"
+        assert shown(Items(range(100))) == "Items!"
+        assert log == ["last"]
+
+
 class NameIsNotText(type):
     @property
     def __name__(cls):

@@ -210,6 +210,22 @@ class TestUnionReport:
             names = ", ".join("list" if i == position else "str" for i in range(70))
             assert found == [("union_error", (), f"one of: {names}")]
 
+    @pytest.mark.parametrize("fail_fast", [False, True])
+    def test_only_the_items_kept_get_a_value_text(self, fail_fast):
+        shown = []
+
+        class Shown:
+            def __repr__(self):
+                shown.append("repr")
+                return "Shown()"
+
+        # int and str fail at the union's own level with the whole list as their value; their items are dropped.
+        checker = qm.union(int, str, list[int])
+        with pytest.raises(qm.ValidationError) as info:
+            checker.validate([Shown()], fail_fast=fail_fast)
+        assert [(e["code"], e["path"], e["value"]) for e in info.value.errors] == [("int_type", (0,), "Shown()")]
+        assert shown == ["repr"]
+
     def test_fail_fast_keeps_every_item_of_the_chosen_member(self):
         checker = qm.union(list[int], None)
         both = [("int_type", (0,), "int"), ("int_type", (1,), "int")]

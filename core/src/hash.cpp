@@ -84,6 +84,28 @@ std::uint64_t SipHasher13::finish() const {
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
+std::uint64_t sip_hash13(std::span<const std::uint8_t> bytes, std::uint64_t k0, std::uint64_t k1) {
+  SipState s{k0 ^ 0x736f6d6570736575ULL, k1 ^ 0x646f72616e646f6dULL, k0 ^ 0x6c7967656e657261ULL,
+             k1 ^ 0x7465646279746573ULL};
+  auto compress = [&s](std::uint64_t m) {
+    s.v3 ^= m;
+    s.round();
+    s.v0 ^= m;
+  };
+  const std::size_t whole = bytes.size() & ~std::size_t{7};
+  for (std::size_t i = 0; i < whole; i += 8) {
+    std::uint64_t word = 0;
+    for (std::size_t b = 0; b < 8; ++b) word |= static_cast<std::uint64_t>(bytes[i + b]) << (8 * b);
+    compress(word);
+  }
+  std::uint64_t last = static_cast<std::uint64_t>(bytes.size()) << 56;
+  for (std::size_t b = whole; b < bytes.size(); ++b) last |= static_cast<std::uint64_t>(bytes[b]) << (8 * (b - whole));
+  compress(last);
+  s.v2 ^= 0xff;
+  for (int i = 0; i < 3; ++i) s.round();
+  return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+}
+
 namespace {
 
 void hash_fields(const std::vector<RecordField>& fields, HashSink& sink) {

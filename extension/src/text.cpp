@@ -3,12 +3,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 
 #include "py/ref.hpp"
 #include "py/utf8_view.hpp"
+#include "repr_prefix.hpp"
 
 namespace quillmar::ext {
 
@@ -207,66 +208,12 @@ std::string shown_text(PyObject* shown) {
   return "<unprintable object>";
 }
 
-namespace {
-
-// repr() of the commonest exact builtins without the call, in the same text:
-// ints that fit 64 bits, floats by the interpreter's own shortest-repr
-// routine, None and the booleans, and ASCII strs that need no escape and no
-// choice of quote. Anything else answers false and goes through repr().
-bool builtin_repr_text(PyObject* object, std::string& out) {
-  if (object == Py_None) {
-    out = "None";
-    return true;
-  }
-  if (object == Py_True || object == Py_False) {
-    out = object == Py_True ? "True" : "False";
-    return true;
-  }
-  PyTypeObject* type = Py_TYPE(object);
-  if (type == &PyLong_Type) {
-    int overflow = 0;
-    const long long number = PyLong_AsLongLongAndOverflow(object, &overflow);
-    if (overflow != 0 || (number == -1 && PyErr_Occurred())) {
-      PyErr_Clear();
-      return false;
-    }
-    char digits[24];
-    const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), number);
-    if (ec != std::errc()) return false;
-    out.assign(digits, end);
-    return true;
-  }
-  if (type == &PyFloat_Type) {
-    char* text = PyOS_double_to_string(PyFloat_AS_DOUBLE(object), 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-    if (!text) {
-      PyErr_Clear();
-      return false;
-    }
-    out.assign(text);
-    PyMem_Free(text);
-    return true;
-  }
-  if (type == &PyUnicode_Type && PyUnicode_IS_COMPACT_ASCII(object)) {
-    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(object)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
-    for (const char c : text) {
-      if (c < 0x20 || c > 0x7E || c == '\'' || c == '"' || c == '\\') return false;
-    }
-    out.clear();
-    out.reserve(text.size() + 2);
-    out.push_back('\'');
-    out.append(text);
-    out.push_back('\'');
-    return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 std::string safe_repr(PyObject* object) {
-  if (std::string text; builtin_repr_text(object, text)) {
-    return text.size() <= VALUE_TEXT_MAX_CHARS ? text : truncate_text(text, VALUE_TEXT_MAX_CHARS);
+  if (has_builtin_repr(object)) {
+    // One character past the cut tells whether there is a cut.
+    std::optional<std::string> text = repr_prefix(object, VALUE_TEXT_MAX_CHARS + 1);
+    if (!text) return "<unrepresentable>";
+    return text->size() <= VALUE_TEXT_MAX_CHARS ? std::move(*text) : truncate_text(*text, VALUE_TEXT_MAX_CHARS);
   }
   PyRef repr = PyRef::steal(PyObject_Repr(object));
   if (!repr) {

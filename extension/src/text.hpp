@@ -21,7 +21,9 @@ std::string truncate_text(std::string_view text, std::size_t max);
 std::string shown_text(PyObject* shown);
 
 // repr() of any object, cut to VALUE_TEXT_MAX_CHARS; "<unrepresentable>"
-// when repr raises. Leaves no exception pending.
+// when repr raises. Of a builtin value only the start is made (repr_prefix):
+// an element past the cut is never asked for its repr. Leaves no exception
+// pending.
 std::string safe_repr(PyObject* object);
 
 // A class's __name__ whole, else safe_repr of it.

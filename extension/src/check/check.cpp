@@ -26,6 +26,7 @@ Result<void> check_or_raise(const CompiledSchema& schema, PyObject* value, bool 
   bool member = walk(schema.root, value, path, WalkContext{&state, mode}, errors);
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   if (member) return {};
+  make_value_texts(errors);
   return fail_with(Error::from_exception(build_validation_error(errors)));
 }
 

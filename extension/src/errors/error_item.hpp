@@ -1,11 +1,12 @@
 // One failure found by a check: where, what was expected, what was found.
-// Holds no Python reference.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "py/ref.hpp"
 
 namespace quillmar::ext {
 
@@ -26,6 +27,9 @@ struct ErrorItem {
   std::string expected;
   std::string value;
   std::string_view code;  // one of the fixed codes, a static text
+  // The value found, until its text is made into `value`: only the items a
+  // report keeps need one (a failing union drops most of those it makes).
+  PyRef found;
 };
 
 }  // namespace quillmar::ext

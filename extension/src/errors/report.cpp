@@ -83,7 +83,7 @@ Result<PyRef> filled_dict(PyObject* template_of, const Names& names, std::span<c
 }
 
 // Stands in for the items of a failed check that recorded none.
-ErrorItem synthetic_item() { return ErrorItem{{}, "a member of the schema's set", "", "validation_error"}; }
+ErrorItem synthetic_item() { return ErrorItem{{}, "a member of the schema's set", "", "validation_error", {}}; }
 
 // Eight bytes per test: a text is ASCII when no byte has its top bit set.
 bool is_ascii(std::string_view text) {
@@ -378,7 +378,7 @@ PyRef build_validation_error(std::span<const ErrorItem> items) {
 }
 
 PyRef json_invalid_error(std::string_view message) {
-  const ErrorItem item{{}, "valid JSON", truncate_text(message, VALUE_TEXT_MAX_CHARS), "json_invalid"};
+  const ErrorItem item{{}, "valid JSON", truncate_text(message, VALUE_TEXT_MAX_CHARS), "json_invalid", {}};
   return build_validation_error(std::span(&item, 1));
 }
 

@@ -1,5 +1,6 @@
 // The structural hash stream of a schema tree, and the SipHash-1-3 hasher
-// (both keys zero) that the validator hash feeds it into.
+// (both keys zero) that the validator hash feeds it into; keyed, it also
+// hashes texts that input chooses.
 //
 // Units of the stream, little-endian: a word is 8 bytes; a text is its UTF-8
 // bytes then 0xFF; a vector is its count as a word, then its elements.
@@ -40,6 +41,10 @@ class SipHasher13 final : public HashSink {
   std::size_t tail_len_ = 0;   // how many bytes of tail_ are pending
   std::uint64_t length_ = 0;   // total bytes written
 };
+
+// The same hash of one whole message in a single pass: what a SipHasher13
+// with this key gives after writing just these bytes.
+std::uint64_t sip_hash13(std::span<const std::uint8_t> bytes, std::uint64_t k0, std::uint64_t k1);
 
 void hash_node(const SchemaNode& node, HashSink& sink);
 void hash_pattern(const SeqPattern& pattern, HashSink& sink);

@@ -12,13 +12,13 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "check/walk/precompute.hpp"
 #include "check/walk/record_keys.hpp"
+#include "keyed_hash.hpp"
 #include "regex/pattern.hpp"
 
 namespace quillmar::ext {
@@ -285,28 +285,31 @@ class LaterKeys {
       return false;
     }
     if (slots_.empty()) slots_.assign(std::bit_ceil(members_.size() * 2), kEmpty);
-    while (covered_ > i + 1) insert(--covered_);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hash(key) & mask; slots_[at] != kEmpty; at = (at + 1) & mask) {
-      if (members_[slots_[at]].key_bytes() == key) return true;
-    }
-    return false;
+    while (covered_ > i + 1) add(--covered_);
+    // The member joins the table as it is asked about, with one hash of its
+    // key: the questions come from the last member to the first.
+    covered_ = i;
+    return add(i);
   }
 
  private:
   static constexpr std::size_t kScanLimit = 16;
   static constexpr std::uint32_t kEmpty = UINT32_MAX;
 
-  static std::size_t hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  // Keyed: the keys are the document's, and keys made to share one unkeyed
+  // hash would make every probe run the length of the table.
+  static std::size_t hash(std::string_view key) { return static_cast<std::size_t>(keyed_text_hash(key)); }
 
-  void insert(std::size_t j) {
+  // Adds member j's key unless the table holds it already; answers whether it did.
+  bool add(std::size_t j) {
     std::string_view key = members_[j].key_bytes();
     const std::size_t mask = slots_.size() - 1;
     std::size_t at = hash(key) & mask;
     for (; slots_[at] != kEmpty; at = (at + 1) & mask) {
-      if (members_[slots_[at]].key_bytes() == key) return;
+      if (members_[slots_[at]].key_bytes() == key) return true;
     }
     slots_[at] = static_cast<std::uint32_t>(j);
+    return false;
   }
 
   std::span<const JsonMember> members_;

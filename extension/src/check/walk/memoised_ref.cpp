@@ -10,7 +10,7 @@ std::vector<ErrorItem> relative_items(const ErrorList& errors, std::size_t first
   for (std::size_t i = first; i < errors.size(); ++i) {
     const ErrorItem& item = errors[i];
     Path below(item.path.begin() + static_cast<std::ptrdiff_t>(base_depth), item.path.end());
-    items.push_back(ErrorItem{std::move(below), item.expected, item.value, item.code});
+    items.push_back(ErrorItem{std::move(below), item.expected, item.value, item.code, item.found.clone()});
   }
   return items;
 }
@@ -22,7 +22,7 @@ void replay_items(const std::vector<ErrorItem>& items, const Path& path, ErrorLi
     full.reserve(path.size() + item.path.size());
     full.insert(full.end(), path.begin(), path.end());
     full.insert(full.end(), item.path.begin(), item.path.end());
-    errors.push_back(ErrorItem{std::move(full), item.expected, item.value, item.code});
+    errors.push_back(ErrorItem{std::move(full), item.expected, item.value, item.code, item.found.clone()});
   }
 }
 

@@ -84,12 +84,20 @@ bool fold_outcome(int outcome, CheckState& state) {
 std::string value_text(PyObject* value) { return safe_repr(value); }
 
 ErrorItem make_error_item(std::string_view code, std::string expected, PyObject* value, const Path& path) {
-  return ErrorItem{path, std::move(expected), value_text(value), code};
+  return ErrorItem{path, std::move(expected), {}, code, PyRef::borrow(value)};
+}
+
+void make_value_texts(ErrorList& errors) {
+  for (ErrorItem& item : errors) {
+    if (!item.found) continue;
+    item.value = value_text(item.found.get());
+    item.found = PyRef();
+  }
 }
 
 ErrorItem make_keyed_error_item(const Path& path, std::string key, std::string_view code, std::string expected,
                                 std::string value) {
-  ErrorItem item{path, std::move(expected), std::move(value), code};
+  ErrorItem item{path, std::move(expected), std::move(value), code, {}};
   item.path.push_back(PathSegment::named(std::move(key)));
   return item;
 }

@@ -107,9 +107,14 @@ void push_index_segment(Path& path, std::uint64_t index);
 void push_key_segment(Path& path, const std::string& key);
 
 std::string value_text(PyObject* value);
+// An item whose value text is made later, by make_value_texts.
 ErrorItem make_error_item(std::string_view code, std::string expected, PyObject* value, const Path& path);
 ErrorItem make_keyed_error_item(const Path& path, std::string key, std::string_view code, std::string expected,
                                 std::string value);
+
+// The value texts of the items a report keeps, made once the walk is over and
+// only when no fatal exception ended it: a text may run user code (repr).
+void make_value_texts(ErrorList& errors);
 
 // Records the node's type mismatch when ok is false; answers ok.
 bool push_kind_error(bool ok, const SchemaNode& node, PyObject* value, const Path& path, WalkContext ctx,
