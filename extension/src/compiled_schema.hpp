@@ -6,13 +6,23 @@
 #include <memory>
 #include <vector>
 
-#include "check/walk/precompute.hpp"
 #include "constant_pool.hpp"
 #include "py/error.hpp"
-#include "py/once.hpp"
 #include "quillmar/core/node.hpp"
 
 namespace quillmar::ext {
+
+// The check's lookup tables, filled once by the first check; only the walk
+// sees inside them, so a change there rebuilds only the walk.
+struct Precompute;
+template <class T>
+class OnceCell;
+using PrecomputeCell = OnceCell<Precompute>;
+struct PrecomputeCellDeleter {
+  void operator()(PrecomputeCell* cell) const;
+};
+using PrecomputeCellPtr = std::unique_ptr<PrecomputeCell, PrecomputeCellDeleter>;
+PrecomputeCellPtr make_precompute_cell();
 
 using core::SchemaNode;
 
@@ -25,7 +35,7 @@ struct CompiledSchema {
   std::vector<SchemaNode> definitions;
   SchemaNode root;
   // Empty in every schema made here (copies included); filled by the first check.
-  std::unique_ptr<OnceCell<Precompute>> precompute = std::make_unique<OnceCell<Precompute>>();
+  PrecomputeCellPtr precompute = make_precompute_cell();
 };
 
 // Holds the finished schema to the three limits (depth, then definitions,

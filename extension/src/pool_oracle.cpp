@@ -2,8 +2,10 @@
 
 #include <cmath>
 
+#include "check/walk/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "class_inclusion.hpp"
+#include "py/once.hpp"
 
 namespace quillmar::ext {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "py/once.hpp"
 #include "validator/slots.hpp"
 
 namespace quillmar::ext {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "check/walk/memoised_ref.hpp"
+#include "check/walk/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "quillmar/core/kinds.hpp"
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "compiled_schema.hpp"
+#include "py/once.hpp"
 
 namespace quillmar::ext {
 
@@ -298,6 +299,10 @@ std::span<const PyRef> Precompute::attribute_names_of(const SchemaNode& object) 
   if (at == attribute_names.end()) return {};
   return at->second;
 }
+
+void PrecomputeCellDeleter::operator()(PrecomputeCell* cell) const { delete cell; }
+
+PrecomputeCellPtr make_precompute_cell() { return PrecomputeCellPtr(new PrecomputeCell()); }
 
 Result<const Precompute*> ensure_precompute(const CompiledSchema& schema) {
   return schema.precompute->get_or_init([&schema]() -> Result<Precompute> {

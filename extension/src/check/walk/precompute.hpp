@@ -16,7 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "check/walk/pattern_dfa.hpp"
+#include "regex/pattern_dfa.hpp"
 #include "py/error.hpp"
 #include "py/ref.hpp"
 #include "quillmar/core/node.hpp"

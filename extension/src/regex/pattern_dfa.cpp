@@ -1,4 +1,4 @@
-#include "check/walk/pattern_dfa.hpp"
+#include "regex/pattern_dfa.hpp"
 
 #include <array>
 #include <bitset>
