@@ -40,11 +40,10 @@ Result<PyRef> parse_and_check(PyObject* self, const Signature& signature, PyObje
 // only that the Python path must decide and report; any error here is left
 // for that path to meet in its own order.
 bool tree_accepts(const CompiledSchema& schema, PyObject* data) {
-  if (!json_walk_runs_no_python(schema)) return false;
+  auto precompute = ensure_precompute(schema);
+  if (!precompute || !(*precompute)->json_tree_walk_pure) return false;
   Result<std::optional<ParsedDocument>> document = parse_json_tree(data);
   if (!document || !*document) return false;
-  auto precompute = ensure_precompute(schema);
-  if (!precompute) return false;
   CheckState state(schema, *precompute);
   bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   return member && !state.first_fatal;

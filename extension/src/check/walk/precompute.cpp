@@ -4,6 +4,7 @@
 #include <bit>
 #include <limits>
 
+#include "check/walk/json_walk.hpp"
 #include "compiled_schema.hpp"
 #include "py/once.hpp"
 
@@ -312,6 +313,7 @@ Result<const Precompute*> ensure_precompute(const CompiledSchema& schema) {
     if (auto done = filler.nodes(schema.definitions); !done) return fail_with(std::move(done.error()));
     std::sort(tables.matchers.begin(), tables.matchers.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
+    tables.json_tree_walk_pure = json_walk_runs_no_python(schema);
     return tables;
   });
 }

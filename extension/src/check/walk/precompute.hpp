@@ -108,6 +108,9 @@ struct Precompute {
   std::vector<std::pair<const core::Constraint*, PatternMatcher>> matchers;
   // Interned attribute names of each Object node, in field order.
   std::unordered_map<const void*, std::vector<PyRef>> attribute_names;
+  // Whether the JSON tree walk runs no Python code for this schema, so that
+  // it may decide a document without making Python objects.
+  bool json_tree_walk_pure = false;
 
   // Lookups by node; nullptr (or an empty span) when the table has no entry.
   const RecordIndex* record(const core::SchemaNode& record) const;
