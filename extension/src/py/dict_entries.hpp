@@ -1,30 +1,86 @@
-// Visits a dict's entries in order, aborting with RuntimeError when Python
-// code run by the visitor changes the dict meanwhile.
+// A dict's entries read from its own storage, so a subclass's __iter__, items
+// or __getitem__ never run, and guarded as CPython's own dict iteration is:
+// Python code run between fetches may change the dict, which ends the
+// iteration with RuntimeError.
 #pragma once
 
 #include <Python.h>
 
 #include "py/error.hpp"
+#include "py/ref.hpp"
 
 namespace quillmar::ext {
+
+class DictEntries {
+ public:
+  enum class Step { Entry, End, Changed };
+
+  explicit DictEntries(PyObject* dict) : dict_(PyRef::borrow(dict)), size_(PyDict_GET_SIZE(dict)), left_(size_) {}
+
+  // The next entry, borrowed: valid until Python code runs. Only where the
+  // interpreter's lock keeps other threads out (a build with the GIL).
+  Step next_borrowed(PyObject*& key, PyObject*& value) {
+    if (PyDict_GET_SIZE(dict_.get()) != size_) return changed("dictionary changed size during iteration");
+    if (!PyDict_Next(dict_.get(), &position_, &key, &value)) return Step::End;
+    return counted();
+  }
+
+  // The next entry, held.
+  Step next(PyRef& key, PyRef& value) {
+    if (PyDict_GET_SIZE(dict_.get()) != size_) return changed("dictionary changed size during iteration");
+    int found = 0;
+    Py_BEGIN_CRITICAL_SECTION(dict_.get());
+    PyObject* raw_key = nullptr;
+    PyObject* raw_value = nullptr;
+    found = PyDict_Next(dict_.get(), &position_, &raw_key, &raw_value);
+    if (found) {
+      key = PyRef::borrow(raw_key);
+      value = PyRef::borrow(raw_value);
+    }
+    Py_END_CRITICAL_SECTION();
+    if (!found) return Step::End;
+    return counted();
+  }
+
+  // After Changed: the RuntimeError's text.
+  const char* changed_message() const { return message_; }
+
+ private:
+  // Same size yet more entries than at the start: keys were replaced.
+  Step counted() {
+    if (left_-- == 0) return changed("dictionary keys changed during iteration");
+    return Step::Entry;
+  }
+
+  Step changed(const char* message) {
+    message_ = message;
+    return Step::Changed;
+  }
+
+  PyRef dict_;
+  Py_ssize_t size_;
+  Py_ssize_t left_;
+  Py_ssize_t position_ = 0;
+  const char* message_ = "";
+};
 
 // visit(key, value) -> Result<void>, with both held strongly for the call, so
 // a visitor that deletes the entry cannot free them under it.
 template <class Visit>
 Result<void> for_each_dict_entry(PyObject* dict, Visit&& visit) {
-  const Py_ssize_t size = PyDict_GET_SIZE(dict);
-  Py_ssize_t remaining = size;
-  Py_ssize_t position = 0;
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  while (true) {
-    if (PyDict_GET_SIZE(dict) != size) return fail(PyExc_RuntimeError, "dictionary changed size during iteration");
-    if (!PyDict_Next(dict, &position, &key, &value)) return {};
-    // Same size yet more entries than at the start: keys were replaced.
-    if (remaining-- == 0) return fail(PyExc_RuntimeError, "dictionary keys changed during iteration");
-    PyRef held_key = PyRef::borrow(key);
-    PyRef held_value = PyRef::borrow(value);
-    if (auto visited = visit(held_key.get(), held_value.get()); !visited) return visited;
+  DictEntries entries(dict);
+  PyRef key;
+  PyRef value;
+  for (;;) {
+    switch (entries.next(key, value)) {
+      case DictEntries::Step::End:
+        return {};
+      case DictEntries::Step::Changed:
+        return fail(PyExc_RuntimeError, entries.changed_message());
+      case DictEntries::Step::Entry:
+        break;
+    }
+    if (auto visited = visit(key.get(), value.get()); !visited) return visited;
   }
 }
 

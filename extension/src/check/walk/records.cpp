@@ -10,6 +10,7 @@
 #include "check/walk/precompute.hpp"
 #include "check/walk/record_keys.hpp"
 #include "check/walk/walk.hpp"
+#include "py/dict_entries.hpp"
 #include "text.hpp"
 
 namespace quillmar::ext {
@@ -17,48 +18,6 @@ namespace {
 
 using core::ExtrasPair;
 using core::RecordField;
-
-// A dict's entries read from its own storage, so a subclass's __iter__,
-// items or __getitem__ never run. Python code run between fetches may change
-// the dict; that ends the check, as iterating it in Python would.
-class DictEntries {
- public:
-  enum class Step { Entry, End, Changed };
-
-  explicit DictEntries(PyObject* dict) : dict_(PyRef::borrow(dict)), initial_size_(PyDict_GET_SIZE(dict)) {}
-
-  // On Changed the RuntimeError is pending.
-  Step next(PyRef& key, PyRef& value) {
-    if (PyDict_GET_SIZE(dict_.get()) != initial_size_) {
-      PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-      return Step::Changed;
-    }
-    // Keys replaced at constant size: more entries than the dict held.
-    if (yielded_ > initial_size_) {
-      PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
-      return Step::Changed;
-    }
-    int found = 0;
-    PyObject* raw_key = nullptr;
-    PyObject* raw_value = nullptr;
-    Py_BEGIN_CRITICAL_SECTION(dict_.get());
-    found = PyDict_Next(dict_.get(), &position_, &raw_key, &raw_value);
-    if (found) {
-      key = PyRef::borrow(raw_key);
-      value = PyRef::borrow(raw_value);
-    }
-    Py_END_CRITICAL_SECTION();
-    if (!found) return Step::End;
-    ++yielded_;
-    return Step::Entry;
-  }
-
- private:
-  PyRef dict_;
-  Py_ssize_t initial_size_;
-  Py_ssize_t position_ = 0;
-  Py_ssize_t yielded_ = 0;
-};
 
 // Which declared keys an iteration has met: a key counts once even when two
 // entries carry its text (a str subclass with a hash of its own). One inline
@@ -159,37 +118,25 @@ constexpr bool BORROWED_ENTRIES = true;
   const bool has_keys = !index->keys().empty();
   BooleanWalk check(ctx);
   SeenKeys seen(index->keys().size());
-  PyRef held_dict = PyRef::borrow(value);
-  const Py_ssize_t initial_size = PyDict_GET_SIZE(value);
-  Py_ssize_t position = 0;
-  Py_ssize_t yielded = 0;
+  DictEntries entries(value);
   // The single extras pair, when there is one, tried by type first.
   const ExtrasPair* only_pair = node.extras.size() == 1 ? &node.extras.front() : nullptr;
   PyRef held_key;
   PyRef held_item;
   std::size_t expected = 0;  // the declared key that follows the last one met
   for (;;) {
-    if (PyDict_GET_SIZE(value) != initial_size) {
-      return abort_dict_changed("dictionary changed size during iteration", *ctx.state);
-    }
-    // Keys replaced at constant size: more entries than the dict held.
-    if (yielded > initial_size) return abort_dict_changed("dictionary keys changed during iteration", *ctx.state);
     PyObject* key = nullptr;
     PyObject* item = nullptr;
-    int found = 0;
+    DictEntries::Step step;
     if constexpr (BORROWED_ENTRIES) {
-      found = PyDict_Next(value, &position, &key, &item);
+      step = entries.next_borrowed(key, item);
     } else {
-      Py_BEGIN_CRITICAL_SECTION(value);
-      found = PyDict_Next(value, &position, &key, &item);
-      if (found) {
-        held_key = PyRef::borrow(key);
-        held_item = PyRef::borrow(item);
-      }
-      Py_END_CRITICAL_SECTION();
+      step = entries.next(held_key, held_item);
+      key = held_key.get();
+      item = held_item.get();
     }
-    if (!found) return remaining == 0 ? DictOutcome::Member : DictOutcome::NotMember;
-    ++yielded;
+    if (step == DictEntries::Step::End) return remaining == 0 ? DictOutcome::Member : DictOutcome::NotMember;
+    if (step == DictEntries::Step::Changed) return abort_dict_changed(entries.changed_message(), *ctx.state);
     std::optional<std::size_t> declared;
     if (has_keys) {
       // The key object itself identifies its text, as find's first test does.
@@ -291,7 +238,7 @@ class RecordReport {
       DictEntries::Step step = entries.next(key, item);
       if (step == DictEntries::Step::End) break;
       if (step == DictEntries::Step::Changed) {
-        abort_check(*ctx_.state);
+        abort_dict_changed(entries.changed_message(), *ctx_.state);
         return false;
       }
       if (std::optional<std::size_t> declared = declared_key(index, key.get())) {
@@ -319,7 +266,7 @@ class RecordReport {
       DictEntries::Step step = entries.next(key, item);
       if (step == DictEntries::Step::End) return;
       if (step == DictEntries::Step::Changed) {
-        abort_check(*ctx_.state);
+        abort_dict_changed(entries.changed_message(), *ctx_.state);
         return;
       }
       if (declared_key(index, key.get())) continue;
