@@ -81,7 +81,7 @@ SchemaNode collapse(std::vector<SchemaNode> members, Lattice side) {
   return n;
 }
 
-std::vector<RecordField> simplify_fields(const std::vector<RecordField>& fields) {
+[[gnu::noinline]] std::vector<RecordField> simplify_fields(const std::vector<RecordField>& fields) {
   std::vector<RecordField> out;
   out.reserve(fields.size());
   for (const RecordField& f : fields) out.push_back(RecordField{f.key, simplify_node(f.node), f.required});
@@ -90,7 +90,7 @@ std::vector<RecordField> simplify_fields(const std::vector<RecordField>& fields)
 
 // Simplifies the members one by one and gathers them; the absorbing element
 // answers at once without looking at the rest.
-SchemaNode simplify_lattice(const std::vector<SchemaNode>& members, Lattice side) {
+[[gnu::noinline]] SchemaNode simplify_lattice(const std::vector<SchemaNode>& members, Lattice side) {
   std::vector<SchemaNode> gathered;
   gathered.reserve(members.size());
   for (const SchemaNode& m : members) {
@@ -112,7 +112,7 @@ SchemaNode negate_lattice(std::vector<SchemaNode> members, Lattice dual) {
                                      : normalize_intersection(std::move(gathered));
 }
 
-SchemaNode simplify_refined(const SchemaNode& node) {
+[[gnu::noinline]] SchemaNode simplify_refined(const SchemaNode& node) {
   SchemaNode base = simplify_node(node.base());
   std::vector<Constraint> collected = node.constraints;
   while (base.kind == NodeKind::Refined) {
@@ -129,33 +129,67 @@ SchemaNode simplify_refined(const SchemaNode& node) {
   return SchemaNode::refined(std::move(base), std::move(collected));
 }
 
+// One out-of-line step per composite kind: simplify_node recurses once per
+// nesting level, so the temporaries of each kind stay out of its frame.
+[[gnu::noinline]] SchemaNode simplify_sequence(const SchemaNode& node) {
+  return SchemaNode::sequence(node.seq_kind, simplify_pattern(node.seq_pattern()));
+}
+
+[[gnu::noinline]] SchemaNode simplify_set(const SchemaNode& node) {
+  SchemaNode element = simplify_node(node.element());
+  return node.kind == NodeKind::Set ? SchemaNode::set(std::move(element)) : SchemaNode::frozen_set(std::move(element));
+}
+
+[[gnu::noinline]] SchemaNode simplify_record(const SchemaNode& node) {
+  std::vector<ExtrasPair> extras;
+  extras.reserve(node.extras.size());
+  for (const ExtrasPair& p : node.extras) {
+    ExtrasPair& pair = extras.emplace_back();
+    pair.key = simplify_node(p.key);
+    pair.value = simplify_node(p.value);
+  }
+  return SchemaNode::record(simplify_fields(node.fields), std::move(extras));
+}
+
+[[gnu::noinline]] SchemaNode simplify_object(const SchemaNode& node) {
+  return SchemaNode::object(node.class_index(), simplify_fields(node.fields));
+}
+
+[[gnu::noinline]] SchemaNode simplify_complement(const SchemaNode& node) { return negate(simplify_node(node.inner())); }
+
+[[gnu::noinline]] SchemaNode simplify_leaf(const SchemaNode& node) { return clone_node(node); }
+
+[[gnu::noinline]] SeqPattern simplify_item(const SeqPattern& pattern) {
+  return SeqPattern::item_of(simplify_node(pattern.item_node()));
+}
+
+[[gnu::noinline]] SeqPattern simplify_parts(const SeqPattern& pattern) {
+  SeqPattern out;
+  out.kind = pattern.kind;
+  out.parts.reserve(pattern.parts.size());
+  for (const SeqPattern& p : pattern.parts) out.parts.push_back(simplify_pattern(p));
+  return out;
+}
+
 }  // namespace
 
 SchemaNode simplify_node(const SchemaNode& node) {
   switch (node.kind) {
     case NodeKind::Sequence:
-      return SchemaNode::sequence(node.seq_kind, simplify_pattern(node.seq_pattern()));
+      return simplify_sequence(node);
     case NodeKind::Set:
-      return SchemaNode::set(simplify_node(node.element()));
     case NodeKind::FrozenSet:
-      return SchemaNode::frozen_set(simplify_node(node.element()));
-    case NodeKind::Record: {
-      std::vector<ExtrasPair> extras;
-      extras.reserve(node.extras.size());
-      for (const ExtrasPair& p : node.extras) {
-        SchemaNode key = simplify_node(p.key);
-        extras.push_back(ExtrasPair{std::move(key), simplify_node(p.value)});
-      }
-      return SchemaNode::record(simplify_fields(node.fields), std::move(extras));
-    }
+      return simplify_set(node);
+    case NodeKind::Record:
+      return simplify_record(node);
     case NodeKind::Object:
-      return SchemaNode::object(node.class_index(), simplify_fields(node.fields));
+      return simplify_object(node);
     case NodeKind::Union:
       return simplify_lattice(node.members(), UNION_SIDE);
     case NodeKind::Intersection:
       return simplify_lattice(node.members(), INTERSECTION_SIDE);
     case NodeKind::Complement:
-      return negate(simplify_node(node.inner()));
+      return simplify_complement(node);
     case NodeKind::Refined:
       return simplify_refined(node);
     case NodeKind::Anything:
@@ -171,9 +205,9 @@ SchemaNode simplify_node(const SchemaNode& node) {
     case NodeKind::Instance:
     case NodeKind::Ref:
     case NodeKind::Placeholder:
-      return clone_node(node);
+      return simplify_leaf(node);
   }
-  return clone_node(node);
+  return simplify_leaf(node);
 }
 
 SeqPattern simplify_pattern(const SeqPattern& pattern) {
@@ -181,16 +215,11 @@ SeqPattern simplify_pattern(const SeqPattern& pattern) {
     case PatternKind::Empty:
       return SeqPattern::empty();
     case PatternKind::Item:
-      return SeqPattern::item_of(simplify_node(pattern.item_node()));
+      return simplify_item(pattern);
     case PatternKind::Concat:
     case PatternKind::Alt:
-    case PatternKind::Star: {
-      SeqPattern out;
-      out.kind = pattern.kind;
-      out.parts.reserve(pattern.parts.size());
-      for (const SeqPattern& p : pattern.parts) out.parts.push_back(simplify_pattern(p));
-      return out;
-    }
+    case PatternKind::Star:
+      return simplify_parts(pattern);
   }
   return clone_pattern(pattern);
 }

@@ -18,7 +18,7 @@ SeqPattern map_pattern(const SeqPattern& pattern, const Map& map) {
 }
 
 template <class Map>
-std::vector<RecordField> map_fields(const std::vector<RecordField>& fields, const Map& map) {
+[[gnu::noinline]] std::vector<RecordField> map_fields(const std::vector<RecordField>& fields, const Map& map) {
   std::vector<RecordField> copy;
   copy.reserve(fields.size());
   for (const RecordField& field : fields) copy.push_back(RecordField{field.key, map(field.node), field.required});
@@ -26,7 +26,15 @@ std::vector<RecordField> map_fields(const std::vector<RecordField>& fields, cons
 }
 
 template <class Map>
-SchemaNode map_below(const SchemaNode& node, const Map& map) {
+[[gnu::noinline]] std::vector<ExtrasPair> map_extras(const std::vector<ExtrasPair>& extras, const Map& map) {
+  std::vector<ExtrasPair> copy;
+  copy.reserve(extras.size());
+  for (const ExtrasPair& pair : extras) copy.push_back(ExtrasPair{map(pair.key), map(pair.value)});
+  return copy;
+}
+
+template <class Map>
+[[gnu::noinline]] SchemaNode map_below(const SchemaNode& node, const Map& map) {
   SchemaNode copy;
   copy.kind = node.kind;
   copy.seq_kind = node.seq_kind;
@@ -36,23 +44,31 @@ SchemaNode map_below(const SchemaNode& node, const Map& map) {
   for (const SchemaNode& child : node.children) copy.children.push_back(map(child));
   for (const SeqPattern& p : node.pattern) copy.pattern.push_back(map_pattern(p, map));
   copy.fields = map_fields(node.fields, map);
-  copy.extras.reserve(node.extras.size());
-  for (const ExtrasPair& pair : node.extras) copy.extras.push_back(ExtrasPair{map(pair.key), map(pair.value)});
+  copy.extras = map_extras(node.extras, map);
   return copy;
+}
+
+// Out of line, like map_below: set_records_open recurses once per nesting
+// level and keeps neither's temporaries in its own frame.
+[[gnu::noinline]] std::vector<ExtrasPair> extras_when(bool open) {
+  std::vector<ExtrasPair> extras;
+  if (open) {
+    extras.push_back(ExtrasPair{SchemaNode::leaf(NodeKind::Anything), SchemaNode::leaf(NodeKind::Anything)});
+  }
+  return extras;
+}
+
+template <class Map>
+[[gnu::noinline]] SchemaNode reopen_record(const SchemaNode& node, bool open, const Map& map) {
+  // The old extras are dropped, not transformed.
+  return SchemaNode::record(map_fields(node.fields, map), extras_when(open));
 }
 
 }  // namespace
 
 SchemaNode set_records_open(const SchemaNode& node, bool open) {
   const auto recurse = [open](const SchemaNode& child) { return set_records_open(child, open); };
-  if (node.kind == NodeKind::Record && !node.fields.empty()) {
-    // The old extras are dropped, not transformed.
-    std::vector<ExtrasPair> extras;
-    if (open) {
-      extras.push_back(ExtrasPair{SchemaNode::leaf(NodeKind::Anything), SchemaNode::leaf(NodeKind::Anything)});
-    }
-    return SchemaNode::record(map_fields(node.fields, recurse), std::move(extras));
-  }
+  if (node.kind == NodeKind::Record && !node.fields.empty()) return reopen_record(node, open, recurse);
   // A field-less record (dict[K, V]) is neither opened nor closed; its pairs
   // are transformed like any other children.
   return map_below(node, recurse);

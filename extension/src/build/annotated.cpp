@@ -105,12 +105,9 @@ Result<void> read_item(PyObject* item, ConstantPoolBuilder& builder, std::vector
   return {};
 }
 
-}  // namespace
-
-Result<SchemaNode> compile_annotated(PyObject* origin, PyObject* metadata, ConstantPoolBuilder& builder,
-                                     std::vector<SchemaNode>& definitions) {
-  auto base = compile_annotation(origin, builder, definitions);
-  if (!base) return base;
+// The constraints of every metadata item, refining the compiled base in
+// place; out of line, so that none of it sits in a nesting level's frame.
+[[gnu::noinline]] Result<void> refine_by_metadata(PyObject* metadata, Node& base, ConstantPoolBuilder& builder) {
   std::vector<Constraint> constraints;
   const Py_ssize_t count = PyTuple_GET_SIZE(metadata);
   for (Py_ssize_t i = 0; i < count; ++i) {
@@ -119,8 +116,16 @@ Result<SchemaNode> compile_annotated(PyObject* origin, PyObject* metadata, Const
     auto read = read_item(item.get(), builder, constraints);
     if (!read) return fail_with(std::move(read.error()));
   }
-  if (constraints.empty()) return base;
-  return Node::refined(std::move(*base), std::move(constraints));
+  if (!constraints.empty()) base = Node::refined(std::move(base), std::move(constraints));
+  return {};
+}
+
+}  // namespace
+
+Result<void> compile_annotated(PyObject* origin, PyObject* metadata, SchemaNode& out, ConstantPoolBuilder& builder,
+                               std::vector<SchemaNode>& definitions) {
+  if (auto base = compile_into(origin, out, builder, definitions); !base) return base;
+  return refine_by_metadata(metadata, out, builder);
 }
 
 }  // namespace quillmar::ext

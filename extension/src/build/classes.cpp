@@ -58,54 +58,85 @@ Result<bool> is_init_only_field(PyObject* cls, PyObject* hint) {
   return truth == 1;
 }
 
-}  // namespace
-
-Result<SchemaNode> compile_typed_dict(PyObject* cls, ConstantPoolBuilder& builder,
-                                      std::vector<SchemaNode>& definitions) {
-  auto hints = hints_dict(cls);
-  if (!hints) return fail_with(std::move(hints.error()));
-  auto required_keys = checked(PyObject_GetAttrString(cls, "__required_keys__"));
-  if (!required_keys) return fail_with(std::move(required_keys.error()));
-  std::vector<core::RecordField> fields;
-  fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints->get())));
-  auto visited = for_each_dict_entry(hints->get(), [&](PyObject* name, PyObject* hint) -> Result<void> {
-    auto key = field_key(name);
-    if (!key) return fail_with(std::move(key.error()));
-    auto node = compile_annotation(hint, builder, definitions);
-    if (!node) return fail_with(std::move(node.error()));
-    int required = PySequence_Contains(required_keys->get(), name);
-    if (required < 0) return fetched();
-    fields.push_back({std::move(*key), std::move(*node), required == 1});
-    return {};
-  });
-  if (!visited) return fail_with(std::move(visited.error()));
-  // Matched structurally: the class itself is not part of the node.
-  return Node::record(std::move(fields), {});
+// The class's hints, read before any field compiles.
+[[gnu::noinline]] Result<void> read_hints(PyObject* cls, PyRef& hints, std::vector<core::RecordField>& fields) {
+  auto read = hints_dict(cls);
+  if (!read) return fail_with(std::move(read.error()));
+  hints = std::move(*read);
+  fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
+  return {};
 }
 
-Result<SchemaNode> compile_object_class(PyObject* cls, ConstantPoolBuilder& builder,
-                                        std::vector<SchemaNode>& definitions) {
-  auto hints = hints_dict(cls);
-  if (!hints) return fail_with(std::move(hints.error()));
-  const std::uint64_t class_index = builder.intern_constant(cls);
+[[gnu::noinline]] Result<PyRef> required_keys_of(PyObject* cls) {
+  return checked(PyObject_GetAttrString(cls, "__required_keys__"));
+}
+
+// Appends the field named name; its node is the slot the hint compiles into.
+[[gnu::noinline]] Result<Node*> add_field(PyObject* name, std::vector<core::RecordField>& fields) {
+  auto key = field_key(name);
+  if (!key) return fail_with(std::move(key.error()));
+  return &fields.emplace_back(core::RecordField{std::move(*key), Node{}, true}).node;
+}
+
+[[gnu::noinline]] Result<Node*> add_attribute_field(PyObject* cls, PyObject* name, PyObject* hint,
+                                                    std::vector<core::RecordField>& fields) {
+  auto key = field_key(name);
+  if (!key) return fail_with(std::move(key.error()));
+  auto init_only = is_init_only_field(cls, hint);
+  if (!init_only) return fail_with(std::move(init_only.error()));
+  if (*init_only) {
+    return build_error(fmt::format(
+        "{} is a dataclass init-only field, not an attribute, and cannot be part of a schema", safe_repr(hint)));
+  }
+  return &fields.emplace_back(core::RecordField{std::move(*key), Node{}, true}).node;
+}
+
+[[gnu::noinline]] void assemble_record(Node& out, std::vector<core::RecordField>& fields) {
+  out = Node::record(std::move(fields), {});
+}
+
+[[gnu::noinline]] void assemble_object(Node& out, std::uint64_t class_index, std::vector<core::RecordField>& fields) {
+  out = Node::object(class_index, std::move(fields));
+}
+
+}  // namespace
+
+Result<void> compile_typed_dict(PyObject* cls, SchemaNode& out, ConstantPoolBuilder& builder,
+                                std::vector<SchemaNode>& definitions) {
+  PyRef hints;
   std::vector<core::RecordField> fields;
-  fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints->get())));
-  auto visited = for_each_dict_entry(hints->get(), [&](PyObject* name, PyObject* hint) -> Result<void> {
-    auto key = field_key(name);
-    if (!key) return fail_with(std::move(key.error()));
-    auto init_only = is_init_only_field(cls, hint);
-    if (!init_only) return fail_with(std::move(init_only.error()));
-    if (*init_only) {
-      return build_error(fmt::format(
-          "{} is a dataclass init-only field, not an attribute, and cannot be part of a schema", safe_repr(hint)));
-    }
-    auto node = compile_annotation(hint, builder, definitions);
-    if (!node) return fail_with(std::move(node.error()));
-    fields.push_back({std::move(*key), std::move(*node), true});
+  if (auto read = read_hints(cls, hints, fields); !read) return read;
+  auto required_keys = required_keys_of(cls);
+  if (!required_keys) return fail_with(std::move(required_keys.error()));
+  auto visited = for_each_dict_entry(hints.get(), [&](PyObject* name, PyObject* hint) -> Result<void> {
+    auto slot = add_field(name, fields);
+    if (!slot) return fail_with(std::move(slot.error()));
+    if (auto compiled = compile_into(hint, **slot, builder, definitions); !compiled) return compiled;
+    int required = PySequence_Contains(required_keys->get(), name);
+    if (required < 0) return fetched();
+    fields.back().required = required == 1;
     return {};
   });
-  if (!visited) return fail_with(std::move(visited.error()));
-  return Node::object(class_index, std::move(fields));
+  if (!visited) return visited;
+  // Matched structurally: the class itself is not part of the node.
+  assemble_record(out, fields);
+  return {};
+}
+
+Result<void> compile_object_class(PyObject* cls, SchemaNode& out, ConstantPoolBuilder& builder,
+                                  std::vector<SchemaNode>& definitions) {
+  PyRef hints;
+  std::vector<core::RecordField> fields;
+  if (auto read = read_hints(cls, hints, fields); !read) return read;
+  const std::uint64_t class_index = builder.intern_constant(cls);
+  auto visited = for_each_dict_entry(hints.get(), [&](PyObject* name, PyObject* hint) -> Result<void> {
+    auto slot = add_attribute_field(cls, name, hint, fields);
+    if (!slot) return fail_with(std::move(slot.error()));
+    return compile_into(hint, **slot, builder, definitions);
+  });
+  if (!visited) return visited;
+  assemble_object(out, class_index, fields);
+  return {};
 }
 
 }  // namespace quillmar::ext

@@ -60,42 +60,80 @@ Result<bool> call_is_dataclass(PyObject* cls) {
   return truth == 1;
 }
 
-Result<Node> compile_class(PyObject* cls, const TypingCache& cache, ConstantPoolBuilder& builder,
-                           std::vector<Node>& definitions) {
-  if (auto kind = builtin_kind(cls)) return Node::leaf(*kind);
-  if (cls == cache.object) return Node::leaf(NodeKind::Anything);
-  if (cls == cache.union_ || cls == cache.optional) {
-    return build_error(fmt::format(
-        "{} is a typing special form, not a value; write a concrete type (for a union, X | Y or Union[X, Y])",
-        safe_repr(cls)));
+// What one annotation asks of the dispatcher: nothing more (its node is
+// written, or it failed), or a form compiled from the objects held here.
+enum class FormKind : std::uint8_t { Done, TypedDict, ObjectClass, Annotated, GenericAlias, Alias, ListLiteral, DictLiteral };
+
+struct Form {
+  FormKind kind = FormKind::Done;
+  PyRef first;   // Annotated: the origin; GenericAlias: the origin; Alias: the aliased annotation
+  PyRef second;  // Annotated: the metadata; GenericAlias: the arguments
+};
+
+[[gnu::noinline]] std::unexpected<Error> special_form_error(PyObject* cls) {
+  return build_error(fmt::format(
+      "{} is a typing special form, not a value; write a concrete type (for a union, X | Y or Union[X, Y])",
+      safe_repr(cls)));
+}
+
+[[gnu::noinline]] std::unexpected<Error> typing_construct_error(PyObject* annotation) {
+  return build_error(fmt::format(
+      "{} is a typing construct, not a value: a type variable, ParamSpec, TypeVarTuple, or special form (such as "
+      "Final or ClassVar) cannot be a schema; use a concrete type",
+      safe_repr(annotation)));
+}
+
+Result<void> classify_class(PyObject* cls, const TypingCache& cache, ConstantPoolBuilder& builder, Form& form,
+                            Node& out) {
+  if (auto kind = builtin_kind(cls)) {
+    out = Node::leaf(*kind);
+    return {};
   }
+  if (cls == cache.object) {
+    out = Node::leaf(NodeKind::Anything);
+    return {};
+  }
+  if (cls == cache.union_ || cls == cache.optional) return special_form_error(cls);
   auto typed_dict = has_attr(cls, "__required_keys__");
   if (!typed_dict) return fail_with(std::move(typed_dict.error()));
-  if (*typed_dict) return compile_typed_dict(cls, builder, definitions);
+  if (*typed_dict) {
+    form.kind = FormKind::TypedDict;
+    return {};
+  }
 
   int is_enum = PyObject_IsSubclass(cls, cache.enum_);
   if (is_enum < 0) return fetched();
-  if (is_enum) return Node::instance(builder.intern_constant(cls));
+  if (is_enum) {
+    out = Node::instance(builder.intern_constant(cls));
+    return {};
+  }
 
   auto dataclass = call_is_dataclass(cls);
   if (!dataclass) return fail_with(std::move(dataclass.error()));
-  if (*dataclass) return compile_object_class(cls, builder, definitions);
+  if (*dataclass) {
+    form.kind = FormKind::ObjectClass;
+    return {};
+  }
 
   int is_tuple = PyObject_IsSubclass(cls, reinterpret_cast<PyObject*>(&PyTuple_Type));
   if (is_tuple < 0) return fetched();
   if (is_tuple) {
     auto named = has_attr(cls, "_fields");
     if (!named) return fail_with(std::move(named.error()));
-    if (*named) return compile_object_class(cls, builder, definitions);
+    if (*named) {
+      form.kind = FormKind::ObjectClass;
+      return {};
+    }
   }
   if (attr_is_truthy(cls, "_is_protocol") && !attr_is_truthy(cls, "_is_runtime_protocol")) {
     return build_error("a Protocol must be @runtime_checkable to be used as a schema");
   }
-  return Node::instance(builder.intern_constant(cls));
+  out = Node::instance(builder.intern_constant(cls));
+  return {};
 }
 
-Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingCache& cache,
-                           ConstantPoolBuilder& builder, std::vector<Node>& definitions) {
+Result<void> classify_value(PyObject* annotation, PyObject* typing, const TypingCache& cache,
+                            ConstantPoolBuilder& builder, std::vector<Node>& definitions, Form& form, Node& out) {
   auto annotated = has_attr(annotation, "__metadata__");
   if (!annotated) return fail_with(std::move(annotated.error()));
   if (*annotated) {
@@ -106,7 +144,8 @@ Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingC
     if (!PyTuple_Check(metadata->get())) {
       return fail(PyExc_TypeError, not_an_instance_message(metadata->get(), "tuple"));
     }
-    return compile_annotated(origin->get(), metadata->get(), builder, definitions);
+    form = {FormKind::Annotated, std::move(*origin), std::move(*metadata)};
+    return {};
   }
 
   auto origin = call_method(typing, "get_origin", annotation);
@@ -115,7 +154,8 @@ Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingC
     auto args = call_method(typing, "get_args", annotation);
     if (!args) return fail_with(std::move(args.error()));
     if (!PyTuple_Check(args->get())) return fail(PyExc_TypeError, not_an_instance_message(args->get(), "tuple"));
-    return compile_generic_alias(annotation, origin->get(), args->get(), builder, definitions);
+    form = {FormKind::GenericAlias, std::move(*origin), std::move(*args)};
+    return {};
   }
 
   if (cache.type_alias_type) {
@@ -124,7 +164,8 @@ Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingC
     if (is_alias) {
       auto value = checked(PyObject_GetAttrString(annotation, "__value__"));
       if (!value) return fail_with(std::move(value.error()));
-      return compile_annotation(value->get(), builder, definitions);
+      form = {FormKind::Alias, std::move(*value), PyRef()};
+      return {};
     }
   }
 
@@ -133,29 +174,64 @@ Result<Node> compile_value(PyObject* annotation, PyObject* typing, const TypingC
   if (*new_type) {
     auto supertype = checked(PyObject_GetAttrString(annotation, "__supertype__"));
     if (!supertype) return fail_with(std::move(supertype.error()));
-    return compile_annotation(supertype->get(), builder, definitions);
+    form = {FormKind::Alias, std::move(*supertype), PyRef()};
+    return {};
   }
 
-  if (PyList_Check(annotation)) return compile_list_literal(annotation, builder, definitions);
+  if (PyList_Check(annotation)) {
+    form.kind = FormKind::ListLiteral;
+    return {};
+  }
   if (PyTuple_Check(annotation)) {
     return build_error(
         "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B] (the list literal [A, B] is the "
         "fixed-length list)");
   }
   if (PySet_Check(annotation)) return build_error("a set literal is not a schema; write a set as set[T]");
-  if (PyDict_Check(annotation)) return compile_dict_literal(annotation, builder, definitions);
+  if (PyDict_Check(annotation)) {
+    form.kind = FormKind::DictLiteral;
+    return {};
+  }
   if (const ValidatorObject* embedded = downcast_validator(annotation)) {
-    return embed_schema(embedded->schema, builder, definitions);
+    out = embed_schema(embedded->schema, builder, definitions);
+    return {};
   }
   auto construct = is_typing_construct(annotation);
   if (!construct) return fail_with(std::move(construct.error()));
-  if (*construct) {
-    return build_error(fmt::format(
-        "{} is a typing construct, not a value: a type variable, ParamSpec, TypeVarTuple, or special form (such as "
-        "Final or ClassVar) cannot be a schema; use a concrete type",
-        safe_repr(annotation)));
+  if (*construct) return typing_construct_error(annotation);
+  out = Node::literal(builder.intern_constant(annotation));
+  return {};
+}
+
+// Everything about one annotation that is not the recursion itself: the
+// leaves are written into out here, off the per-level stack.
+[[gnu::noinline]] Result<void> classify(PyObject* annotation, ConstantPoolBuilder& builder,
+                                        std::vector<Node>& definitions, Form& form, Node& out) {
+  if (annotation == Py_None) {
+    out = Node::leaf(NodeKind::None);
+    return {};
   }
-  return Node::literal(builder.intern_constant(annotation));
+  auto cache = typing_cache();
+  if (!cache) return fail_with(std::move(cache.error()));
+  auto typing = checked(PyImport_ImportModule("typing"));
+  if (!typing) return fail_with(std::move(typing.error()));
+  const TypingCache& c = **cache;
+  if (annotation == c.any) {
+    out = Node::leaf(NodeKind::Any);
+    return {};
+  }
+  if ((c.never && annotation == c.never) || (c.no_return && annotation == c.no_return)) {
+    out = Node::leaf(NodeKind::Nothing);
+    return {};
+  }
+  if (PyType_Check(annotation)) return classify_class(annotation, c, builder, form, out);
+  return classify_value(annotation, typing->get(), c, builder, definitions, form, out);
+}
+
+[[gnu::noinline]] std::unexpected<Error> nesting_too_deep() {
+  return build_error(
+      "schema nesting is too deep to compile; a class whose own type appears in its fields is recursive and must be "
+      "written with recursive(...), which ties the fixpoint explicitly");
 }
 
 }  // namespace
@@ -202,26 +278,33 @@ std::string not_an_instance_message(PyObject* value, const char* expected) {
   return fmt::format("'{}' object is not an instance of '{}'", type_name, expected);
 }
 
+Result<void> compile_into(PyObject* annotation, SchemaNode& out, ConstantPoolBuilder& builder,
+                          std::vector<SchemaNode>& definitions) {
+  if (compile_depth + 1 > MAX_COMPILE_NESTING) return nesting_too_deep();
+  NestingLevel level;
+  Form form;
+  if (auto classified = classify(annotation, builder, definitions, form, out); !classified) return classified;
+  switch (form.kind) {
+    case FormKind::Done: return {};
+    case FormKind::TypedDict: return compile_typed_dict(annotation, out, builder, definitions);
+    case FormKind::ObjectClass: return compile_object_class(annotation, out, builder, definitions);
+    case FormKind::Annotated: return compile_annotated(form.first.get(), form.second.get(), out, builder, definitions);
+    case FormKind::GenericAlias:
+      return compile_generic_alias(annotation, form.first.get(), form.second.get(), out, builder, definitions);
+    case FormKind::Alias: return compile_into(form.first.get(), out, builder, definitions);
+    case FormKind::ListLiteral: return compile_list_literal(annotation, out, builder, definitions);
+    case FormKind::DictLiteral: return compile_dict_literal(annotation, out, builder, definitions);
+  }
+  return {};
+}
+
 Result<SchemaNode> compile_annotation(PyObject* annotation, ConstantPoolBuilder& builder,
                                       std::vector<SchemaNode>& definitions) {
-  if (compile_depth + 1 > MAX_COMPILE_NESTING) {
-    return build_error(
-        "schema nesting is too deep to compile; a class whose own type appears in its fields is recursive and must be "
-        "written with recursive(...), which ties the fixpoint explicitly");
+  SchemaNode node;
+  if (auto compiled = compile_into(annotation, node, builder, definitions); !compiled) {
+    return fail_with(std::move(compiled.error()));
   }
-  NestingLevel level;
-  if (annotation == Py_None) return Node::leaf(NodeKind::None);
-  auto cache = typing_cache();
-  if (!cache) return fail_with(std::move(cache.error()));
-  auto typing = checked(PyImport_ImportModule("typing"));
-  if (!typing) return fail_with(std::move(typing.error()));
-  const TypingCache& c = **cache;
-  if (annotation == c.any) return Node::leaf(NodeKind::Any);
-  if ((c.never && annotation == c.never) || (c.no_return && annotation == c.no_return)) {
-    return Node::leaf(NodeKind::Nothing);
-  }
-  if (PyType_Check(annotation)) return compile_class(annotation, c, builder, definitions);
-  return compile_value(annotation, typing->get(), c, builder, definitions);
+  return node;
 }
 
 }  // namespace quillmar::ext

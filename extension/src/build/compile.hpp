@@ -22,6 +22,12 @@ inline constexpr std::uint64_t MAX_COMPILE_NESTING = 100;
 Result<SchemaNode> compile_annotation(PyObject* annotation, ConstantPoolBuilder& builder,
                                       std::vector<SchemaNode>& definitions);
 
+// The same, written into out, which the caller owns. The compile recurses once
+// per nesting level through this; its frames hold no node or Result<node> of
+// their own, so a schema at the depth limit compiles on a small thread stack.
+Result<void> compile_into(PyObject* annotation, SchemaNode& out, ConstantPoolBuilder& builder,
+                          std::vector<SchemaNode>& definitions);
+
 // NotImplementedError with message.
 std::unexpected<Error> build_error(std::string message);
 

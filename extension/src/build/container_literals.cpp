@@ -19,19 +19,48 @@ constexpr const char* MISPLACED_ELLIPSIS = "`...` may appear only as the last el
 Result<PyRef> list_item(PyObject* list, Py_ssize_t index) { return checked(PyList_GetItemRef(list, index)); }
 
 // Items 0 .. count-1 in order, refusing `...` among them.
-Result<std::vector<Node>> compile_items(PyObject* list, Py_ssize_t count, ConstantPoolBuilder& builder,
-                                        std::vector<Node>& definitions) {
-  std::vector<Node> nodes;
+Result<void> compile_items(PyObject* list, Py_ssize_t count, std::vector<Node>& nodes, ConstantPoolBuilder& builder,
+                           std::vector<Node>& definitions) {
   nodes.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
     auto item = list_item(list, i);
     if (!item) return fail_with(std::move(item.error()));
     if (is_ellipsis(item->get())) return build_error(MISPLACED_ELLIPSIS);
-    auto node = compile_annotation(item->get(), builder, definitions);
-    if (!node) return fail_with(std::move(node.error()));
-    nodes.push_back(std::move(*node));
+    if (auto compiled = compile_into(item->get(), nodes.emplace_back(), builder, definitions); !compiled) {
+      return compiled;
+    }
   }
-  return nodes;
+  return {};
+}
+
+// The node shells are built out of line: their temporaries would otherwise
+// sit in the frame of every nesting level.
+[[gnu::noinline]] void wrap_as_list(Node& node) {
+  node = Node::sequence(SeqKind::List, core::star_of_item(std::move(node)));
+}
+
+[[gnu::noinline]] void assemble_list(Node& out, std::vector<Node>& nodes, bool variadic) {
+  if (variadic) {
+    out = Node::sequence(SeqKind::List, variadic_pattern(std::move(nodes)));
+  } else {
+    out = Node::sequence(SeqKind::List, concat_of_items(std::move(nodes)));
+  }
+}
+
+[[gnu::noinline]] void assemble_record(Node& out, std::vector<core::RecordField>& fields,
+                                       std::vector<core::ExtrasPair>& extras) {
+  out = Node::record(std::move(fields), std::move(extras));
+}
+
+// Reads a str key, one trailing '?' marking it optional ('a??' is the
+// optional key 'a?'), and appends its field; the field's node is the slot
+// the value compiles into.
+[[gnu::noinline]] Result<Node*> add_literal_field(PyObject* key, std::vector<core::RecordField>& fields) {
+  auto text = record_key_text(key);
+  if (!text) return fail_with(std::move(text.error()));
+  const bool optional = !text->empty() && text->back() == '?';
+  if (optional) text->pop_back();
+  return &fields.emplace_back(core::RecordField{std::move(*text), Node{}, !optional}).node;
 }
 
 }  // namespace
@@ -44,54 +73,54 @@ Result<std::string> record_key_text(PyObject* str) {
   return std::string(*text);
 }
 
-Result<SchemaNode> compile_list_literal(PyObject* list, ConstantPoolBuilder& builder,
-                                        std::vector<SchemaNode>& definitions) {
+Result<void> compile_list_literal(PyObject* list, SchemaNode& out, ConstantPoolBuilder& builder,
+                                  std::vector<SchemaNode>& definitions) {
   const Py_ssize_t count = PyList_GET_SIZE(list);
-  if (count == 0) return Node::sequence(SeqKind::List, concat_of_items({}));
+  if (count == 0) {
+    std::vector<Node> none;
+    assemble_list(out, none, false);
+    return {};
+  }
   if (count == 1) {
     auto item = list_item(list, 0);
     if (!item) return fail_with(std::move(item.error()));
     if (is_ellipsis(item->get())) return build_error(MISPLACED_ELLIPSIS);
-    auto node = compile_annotation(item->get(), builder, definitions);
-    if (!node) return node;
+    if (auto compiled = compile_into(item->get(), out, builder, definitions); !compiled) return compiled;
     // [T] is a list of any length, the same node as list[T].
-    return Node::sequence(SeqKind::List, core::star_of_item(std::move(*node)));
+    wrap_as_list(out);
+    return {};
   }
-  auto last = list_item(list, count - 1);
-  if (!last) return fail_with(std::move(last.error()));
-  const bool variadic = is_ellipsis(last->get());
-  last = PyRef();
-  auto nodes = compile_items(list, variadic ? count - 1 : count, builder, definitions);
-  if (!nodes) return fail_with(std::move(nodes.error()));
-  if (variadic) return Node::sequence(SeqKind::List, variadic_pattern(std::move(*nodes)));
-  return Node::sequence(SeqKind::List, concat_of_items(std::move(*nodes)));
+  bool variadic = false;
+  {
+    auto last = list_item(list, count - 1);
+    if (!last) return fail_with(std::move(last.error()));
+    variadic = is_ellipsis(last->get());
+  }
+  std::vector<Node> nodes;
+  if (auto compiled = compile_items(list, variadic ? count - 1 : count, nodes, builder, definitions); !compiled) {
+    return compiled;
+  }
+  assemble_list(out, nodes, variadic);
+  return {};
 }
 
-Result<SchemaNode> compile_dict_literal(PyObject* dict, ConstantPoolBuilder& builder,
-                                        std::vector<SchemaNode>& definitions) {
+Result<void> compile_dict_literal(PyObject* dict, SchemaNode& out, ConstantPoolBuilder& builder,
+                                  std::vector<SchemaNode>& definitions) {
   std::vector<core::RecordField> fields;
   std::vector<core::ExtrasPair> extras;
   auto visited = for_each_dict_entry(dict, [&](PyObject* key, PyObject* value) -> Result<void> {
     if (PyUnicode_Check(key)) {
-      auto text = record_key_text(key);
-      if (!text) return fail_with(std::move(text.error()));
-      // One trailing '?' marks the key optional: 'a??' is the optional key 'a?'.
-      const bool optional = !text->empty() && text->back() == '?';
-      if (optional) text->pop_back();
-      auto node = compile_annotation(value, builder, definitions);
-      if (!node) return fail_with(std::move(node.error()));
-      fields.push_back({std::move(*text), std::move(*node), !optional});
-      return {};
+      auto slot = add_literal_field(key, fields);
+      if (!slot) return fail_with(std::move(slot.error()));
+      return compile_into(value, **slot, builder, definitions);
     }
-    auto key_node = compile_annotation(key, builder, definitions);
-    if (!key_node) return fail_with(std::move(key_node.error()));
-    auto value_node = compile_annotation(value, builder, definitions);
-    if (!value_node) return fail_with(std::move(value_node.error()));
-    extras.push_back({std::move(*key_node), std::move(*value_node)});
-    return {};
+    core::ExtrasPair& pair = extras.emplace_back();
+    if (auto compiled = compile_into(key, pair.key, builder, definitions); !compiled) return compiled;
+    return compile_into(value, pair.value, builder, definitions);
   });
-  if (!visited) return fail_with(std::move(visited.error()));
-  return Node::record(std::move(fields), std::move(extras));
+  if (!visited) return visited;
+  assemble_record(out, fields, extras);
+  return {};
 }
 
 }  // namespace quillmar::ext

@@ -15,18 +15,19 @@ namespace quillmar::ext {
 
 using core::SchemaNode;
 
-Result<SchemaNode> compile_generic_alias(PyObject* annotation, PyObject* origin, PyObject* args,
-                                         ConstantPoolBuilder& builder, std::vector<SchemaNode>& definitions);
-Result<SchemaNode> compile_list_literal(PyObject* list, ConstantPoolBuilder& builder,
-                                        std::vector<SchemaNode>& definitions);
-Result<SchemaNode> compile_dict_literal(PyObject* dict, ConstantPoolBuilder& builder,
-                                        std::vector<SchemaNode>& definitions);
-Result<SchemaNode> compile_typed_dict(PyObject* cls, ConstantPoolBuilder& builder,
-                                      std::vector<SchemaNode>& definitions);
-Result<SchemaNode> compile_object_class(PyObject* cls, ConstantPoolBuilder& builder,
-                                        std::vector<SchemaNode>& definitions);
-Result<SchemaNode> compile_annotated(PyObject* origin, PyObject* metadata, ConstantPoolBuilder& builder,
-                                     std::vector<SchemaNode>& definitions);
+// Each writes its node into out (see compile_into).
+Result<void> compile_generic_alias(PyObject* annotation, PyObject* origin, PyObject* args, SchemaNode& out,
+                                   ConstantPoolBuilder& builder, std::vector<SchemaNode>& definitions);
+Result<void> compile_list_literal(PyObject* list, SchemaNode& out, ConstantPoolBuilder& builder,
+                                  std::vector<SchemaNode>& definitions);
+Result<void> compile_dict_literal(PyObject* dict, SchemaNode& out, ConstantPoolBuilder& builder,
+                                  std::vector<SchemaNode>& definitions);
+Result<void> compile_typed_dict(PyObject* cls, SchemaNode& out, ConstantPoolBuilder& builder,
+                                std::vector<SchemaNode>& definitions);
+Result<void> compile_object_class(PyObject* cls, SchemaNode& out, ConstantPoolBuilder& builder,
+                                  std::vector<SchemaNode>& definitions);
+Result<void> compile_annotated(PyObject* origin, PyObject* metadata, SchemaNode& out, ConstantPoolBuilder& builder,
+                               std::vector<SchemaNode>& definitions);
 
 // The UTF-8 text of a str used as a record key or field name; a lone
 // surrogate is a ValueError.

@@ -19,31 +19,70 @@ constexpr const char* ONE_ARGUMENT = "expected exactly one type argument";
 
 bool is_builtin(PyObject* origin, PyTypeObject& type) { return origin == reinterpret_cast<PyObject*>(&type); }
 
-Result<PyRef> single_type_argument(PyObject* args) {
+Result<void> compile_only_argument(PyObject* args, Node& out, ConstantPoolBuilder& builder,
+                                   std::vector<Node>& definitions) {
   if (PyTuple_GET_SIZE(args) != 1) return build_error(ONE_ARGUMENT);
-  return PyRef::borrow(PyTuple_GET_ITEM(args, 0));
-}
-
-Result<Node> compile_only_argument(PyObject* args, ConstantPoolBuilder& builder, std::vector<Node>& definitions) {
-  auto argument = single_type_argument(args);
-  if (!argument) return fail_with(std::move(argument.error()));
-  return compile_annotation(argument->get(), builder, definitions);
+  return compile_into(PyTuple_GET_ITEM(args, 0), out, builder, definitions);
 }
 
 // Every argument in order, stopping at the first failure.
-Result<std::vector<Node>> compile_each(PyObject* args, ConstantPoolBuilder& builder, std::vector<Node>& definitions) {
+Result<void> compile_each(PyObject* args, std::vector<Node>& nodes, ConstantPoolBuilder& builder,
+                          std::vector<Node>& definitions) {
   const Py_ssize_t count = PyTuple_GET_SIZE(args);
-  std::vector<Node> nodes;
   nodes.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
-    auto node = compile_annotation(PyTuple_GET_ITEM(args, i), builder, definitions);
-    if (!node) return fail_with(std::move(node.error()));
-    nodes.push_back(std::move(*node));
+    PyObject* argument = PyTuple_GET_ITEM(args, i);
+    if (auto compiled = compile_into(argument, nodes.emplace_back(), builder, definitions); !compiled) return compiled;
   }
-  return nodes;
+  return {};
 }
 
-Result<Node> compile_tuple_arguments(PyObject* args, ConstantPoolBuilder& builder, std::vector<Node>& definitions) {
+// The node shells are built out of line: their temporaries would otherwise
+// sit in the frame of every nesting level.
+[[gnu::noinline]] void assemble_tuple(Node& out, std::vector<Node>& nodes, bool variadic) {
+  if (variadic) {
+    out = Node::sequence(SeqKind::Tuple, variadic_pattern(std::move(nodes)));
+  } else {
+    out = Node::sequence(SeqKind::Tuple, concat_of_items(std::move(nodes)));
+  }
+}
+
+[[gnu::noinline]] void assemble_union(Node& out, std::vector<Node>& members) {
+  out = Node::union_of(std::move(members));
+}
+
+// Literal[v] is v's own node; Literal[a, b] their union.
+[[gnu::noinline]] void assemble_literal(Node& out, std::vector<Node>& values) {
+  if (values.size() == 1) {
+    out = std::move(values.front());
+  } else {
+    out = Node::union_of(std::move(values));
+  }
+}
+
+[[gnu::noinline]] void assemble_dict(Node& out, std::vector<Node>& pair) {
+  out = core::dict_of(std::move(pair[0]), std::move(pair[1]));
+}
+
+// The one-element forms, wrapped round their compiled element in place.
+enum class AliasForm : std::uint8_t { List, Set, FrozenSet, Dict, Tuple, OnlyArgument, Union, Literal, Callable };
+
+[[gnu::noinline]] void wrap_element(Node& node, AliasForm form) {
+  if (form == AliasForm::List) {
+    node = Node::sequence(SeqKind::List, core::star_of_item(std::move(node)));
+  } else if (form == AliasForm::Set) {
+    node = Node::set(std::move(node));
+  } else {
+    node = Node::frozen_set(std::move(node));
+  }
+}
+
+[[gnu::noinline]] std::unexpected<Error> misplaced_tuple_ellipsis() {
+  return build_error("`...` may appear only as the last element of a tuple schema");
+}
+
+Result<void> compile_tuple_arguments(PyObject* args, Node& out, ConstantPoolBuilder& builder,
+                                     std::vector<Node>& definitions) {
   const Py_ssize_t count = PyTuple_GET_SIZE(args);
   const bool variadic = count >= 2 && is_ellipsis(PyTuple_GET_ITEM(args, count - 1));
   const Py_ssize_t compiled = variadic ? count - 1 : count;
@@ -51,13 +90,11 @@ Result<Node> compile_tuple_arguments(PyObject* args, ConstantPoolBuilder& builde
   nodes.reserve(static_cast<std::size_t>(compiled));
   for (Py_ssize_t i = 0; i < compiled; ++i) {
     PyObject* argument = PyTuple_GET_ITEM(args, i);
-    if (is_ellipsis(argument)) return build_error("`...` may appear only as the last element of a tuple schema");
-    auto node = compile_annotation(argument, builder, definitions);
-    if (!node) return fail_with(std::move(node.error()));
-    nodes.push_back(std::move(*node));
+    if (is_ellipsis(argument)) return misplaced_tuple_ellipsis();
+    if (auto done = compile_into(argument, nodes.emplace_back(), builder, definitions); !done) return done;
   }
-  if (variadic) return Node::sequence(SeqKind::Tuple, variadic_pattern(std::move(nodes)));
-  return Node::sequence(SeqKind::Tuple, concat_of_items(std::move(nodes)));
+  assemble_tuple(out, nodes, variadic);
+  return {};
 }
 
 // typing.Required / typing.NotRequired; an attribute that cannot be read
@@ -85,36 +122,18 @@ bool is_unpacked_alias(PyObject* annotation) {
   return PyObject_TypeCheck(annotation, &Py_GenericAliasType) && attr_is_truthy(annotation, "__unpacked__");
 }
 
-}  // namespace
-
-Result<SchemaNode> compile_generic_alias(PyObject* annotation, PyObject* origin, PyObject* args,
-                                         ConstantPoolBuilder& builder, std::vector<SchemaNode>& definitions) {
+// Which form (origin, args) is, or why it is refused; nothing is compiled yet.
+[[gnu::noinline]] Result<AliasForm> classify_alias(PyObject* annotation, PyObject* origin, PyObject* args) {
   // Refused as its typing.Unpack spelling is.
   if (is_unpacked_alias(annotation)) return unsupported_origin("typing.Unpack");
-  if (is_builtin(origin, PyList_Type)) {
-    auto element = compile_only_argument(args, builder, definitions);
-    if (!element) return element;
-    return Node::sequence(SeqKind::List, core::star_of_item(std::move(*element)));
-  }
-  if (is_builtin(origin, PySet_Type)) {
-    auto element = compile_only_argument(args, builder, definitions);
-    if (!element) return element;
-    return Node::set(std::move(*element));
-  }
-  if (is_builtin(origin, PyFrozenSet_Type)) {
-    auto element = compile_only_argument(args, builder, definitions);
-    if (!element) return element;
-    return Node::frozen_set(std::move(*element));
-  }
+  if (is_builtin(origin, PyList_Type)) return AliasForm::List;
+  if (is_builtin(origin, PySet_Type)) return AliasForm::Set;
+  if (is_builtin(origin, PyFrozenSet_Type)) return AliasForm::FrozenSet;
   if (is_builtin(origin, PyDict_Type)) {
     if (PyTuple_GET_SIZE(args) != 2) return build_error("dict[...] needs a key type and a value type");
-    auto key = compile_annotation(PyTuple_GET_ITEM(args, 0), builder, definitions);
-    if (!key) return key;
-    auto value = compile_annotation(PyTuple_GET_ITEM(args, 1), builder, definitions);
-    if (!value) return value;
-    return core::dict_of(std::move(*key), std::move(*value));
+    return AliasForm::Dict;
   }
-  if (is_builtin(origin, PyTuple_Type)) return compile_tuple_arguments(args, builder, definitions);
+  if (is_builtin(origin, PyTuple_Type)) return AliasForm::Tuple;
 
   auto typing = checked(PyImport_ImportModule("typing"));
   if (!typing) return fail_with(std::move(typing.error()));
@@ -122,27 +141,56 @@ Result<SchemaNode> compile_generic_alias(PyObject* annotation, PyObject* origin,
   // dict's business, read from its __required_keys__.
   if (is_typing_attribute(typing->get(), "Required", origin) ||
       is_typing_attribute(typing->get(), "NotRequired", origin)) {
-    return compile_only_argument(args, builder, definitions);
+    return AliasForm::OnlyArgument;
   }
 
   auto cache = typing_cache();
   if (!cache) return fail_with(std::move(cache.error()));
   const TypingCache& c = **cache;
-  if (origin == c.union_ || origin == c.union_type) {
-    auto members = compile_each(args, builder, definitions);
-    if (!members) return fail_with(std::move(members.error()));
-    return Node::union_of(std::move(*members));
-  }
+  if (origin == c.union_ || origin == c.union_type) return AliasForm::Union;
   auto literal = is_literal_form(origin);
   if (!literal) return fail_with(std::move(literal.error()));
-  if (*literal) {
-    auto values = compile_each(args, builder, definitions);
-    if (!values) return fail_with(std::move(values.error()));
-    if (values->size() == 1) return std::move(values->front());
-    return Node::union_of(std::move(*values));
-  }
-  if (origin == c.callable) return Node::instance(builder.intern_constant(origin));
+  if (*literal) return AliasForm::Literal;
+  if (origin == c.callable) return AliasForm::Callable;
   return unsupported_origin(safe_repr(origin));
+}
+
+}  // namespace
+
+Result<void> compile_generic_alias(PyObject* annotation, PyObject* origin, PyObject* args, SchemaNode& out,
+                                   ConstantPoolBuilder& builder, std::vector<SchemaNode>& definitions) {
+  auto form = classify_alias(annotation, origin, args);
+  if (!form) return fail_with(std::move(form.error()));
+  switch (*form) {
+    case AliasForm::List:
+    case AliasForm::Set:
+    case AliasForm::FrozenSet:
+      if (auto compiled = compile_only_argument(args, out, builder, definitions); !compiled) return compiled;
+      wrap_element(out, *form);
+      return {};
+    case AliasForm::Dict: {
+      std::vector<Node> pair;
+      if (auto compiled = compile_each(args, pair, builder, definitions); !compiled) return compiled;
+      assemble_dict(out, pair);
+      return {};
+    }
+    case AliasForm::Tuple: return compile_tuple_arguments(args, out, builder, definitions);
+    case AliasForm::OnlyArgument: return compile_only_argument(args, out, builder, definitions);
+    case AliasForm::Union: {
+      std::vector<Node> members;
+      if (auto compiled = compile_each(args, members, builder, definitions); !compiled) return compiled;
+      assemble_union(out, members);
+      return {};
+    }
+    case AliasForm::Literal: {
+      std::vector<Node> values;
+      if (auto compiled = compile_each(args, values, builder, definitions); !compiled) return compiled;
+      assemble_literal(out, values);
+      return {};
+    }
+    case AliasForm::Callable: out = Node::instance(builder.intern_constant(origin)); return {};
+  }
+  return {};
 }
 
 }  // namespace quillmar::ext
