@@ -1,5 +1,6 @@
-"""Schemas at the depth limits compile, render, simplify, decide, open and close on a 128 KiB thread stack (a
-common default outside glibc). Each case runs in a subprocess: a native stack overflow kills the process."""
+"""Schemas at the depth limits compile, render, simplify, decide, open and close, and the deepest values the
+limits admit are checked, on a 128 KiB thread stack (a common default outside glibc). Each case runs in a
+subprocess: a native stack overflow kills the process."""
 
 import os
 import subprocess
@@ -95,9 +96,12 @@ CHILD = textwrap.dedent(
 )
 
 
-@pytest.mark.skipif(
+UNDER_SANITIZER = pytest.mark.skipif(
     "asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer's redzones make every frame larger"
 )
+
+
+@UNDER_SANITIZER
 @pytest.mark.parametrize(
     "form, least_depth",
     [
@@ -117,3 +121,59 @@ def test_deepest_schemas_run_on_a_small_thread_stack(form, least_depth):
     assert lines[-1] == "done"
     if least_depth is not None:
         assert int(lines[0]) >= least_depth
+
+
+WALK_CHILD = textwrap.dedent(
+    """
+    import json, sys, threading
+    import quillmar._quillmar as qm
+
+    def nested(levels, leaf):
+        value = leaf
+        for i in range(levels):
+            value = [value] if i % 2 else {"k": value}
+        return value
+
+    schemas = {
+        "union": lambda r: qm.union(int, list[r], {"k": r}),
+        "overlapping": lambda r: qm.union(int, list[r], list[r], {"k": r}, {"k": r, "j?": int}),
+        "intersection": lambda r: qm.intersection(qm.union(int, list[r], {"k": r}), qm.union(int, str, list[r], {"k": r})),
+        "complement": lambda r: qm.union(int, list[qm.complement(qm.complement(r))], {"k": r}),
+    }
+    v = qm.Validator(qm.recursive(schemas[sys.argv[1]]))
+
+    def check(value):
+        doc = json.dumps(value)
+        v.is_valid(value)
+        value in v
+        v.is_valid_json(doc)
+        for call in (v.validate, v.ensure, v.validate_json, v.load):
+            for kwargs in ({}, {"fail_fast": True}) if call is not v.ensure else ({},):
+                try:
+                    call(value if call in (v.validate, v.ensure) else doc, **kwargs)
+                except qm.ValidationError:
+                    pass
+
+    def run():
+        for leaf in (1, "s", None):
+            check(nested(127, leaf))  # the deepest recursion the level limit admits
+        v.is_valid_json("[" * 199 + "1" + "]" * 199)  # and past it, at the JSON nesting limit
+        try:
+            v.validate_json("[" * 199 + "1" + "]" * 199)
+        except qm.ValidationError:
+            pass
+
+    threading.stack_size(128 * 1024)
+    worker = threading.Thread(target=run)
+    worker.start()
+    worker.join()
+    """
+)
+
+
+
+@UNDER_SANITIZER
+@pytest.mark.parametrize("schema", ["union", "overlapping", "intersection", "complement"])
+def test_deepest_values_are_checked_on_a_small_thread_stack(schema):
+    child = subprocess.run([sys.executable, "-c", WALK_CHILD, schema], capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, (child.returncode, child.stderr[-2000:])
