@@ -125,7 +125,9 @@ class PythonSink {
   bool null() { return push(Py_NewRef(Py_None)); }
   bool boolean(bool value) { return push(Py_NewRef(value ? Py_True : Py_False)); }
   bool integer(std::int64_t value) { return push(PyLong_FromLongLong(value)); }
-  bool real(std::string_view text) { return push(PyFloat_FromDouble(json_number_to_double(text))); }
+  bool real(std::string_view text, const double* value) {
+    return push(PyFloat_FromDouble(value ? *value : json_detail::rounded_decimal_to_double(text)));
+  }
   bool big_integer(std::string_view text) {
     make_room();
     Result<PyRef> made = int_from_decimal(text);
@@ -250,7 +252,8 @@ class TreeSink {
   bool null() { return push(JsonValue::null()); }
   bool boolean(bool value) { return push(JsonValue::boolean(value)); }
   bool integer(std::int64_t value) { return push(JsonValue::integer(value)); }
-  bool real(std::string_view text) { return push(JsonValue::real(text)); }
+  // The walk asks most floats only for their type: the value is left to as_float.
+  bool real(std::string_view text, const double* /*value*/) { return push(JsonValue::real(text)); }
   bool big_integer(std::string_view text) { return push(JsonValue::big_int(text)); }
 
   std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool in_scratch) {
