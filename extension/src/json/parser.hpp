@@ -5,7 +5,7 @@
 //        real(text, const double* value) a number with a fraction or exponent:
 //                                        its text, and its value when the scan
 //                                        could convert it exactly (else nullptr)
-//   std::size_t string(bytes, ascii, check_utf8, in_scratch)
+//   std::size_t string(bytes, ascii, check_utf8, in_scratch, key)
 //       -> utf8_ok, the offset of the first ill-formed byte, or string_sink_failed
 //   std::size_t mark()                       the stack height
 //   bool end_array(mark), end_object(mark)   fold everything above mark
@@ -119,7 +119,7 @@ class Parser {
     switch (*p_) {
       case '"':
         ++p_;
-        return parse_string();
+        return parse_string(false);
       case '[':
         return parse_array(level);
       case '{':
@@ -196,7 +196,7 @@ class Parser {
     if (*p_ != '"') return fail(JsonErrorKind::KeyMustBeAString, p_);
     for (;;) {
       ++p_;  // the key's opening quote
-      if (!parse_string()) return false;
+      if (!parse_string(true)) return false;
       skip_whitespace();
       if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
       if (*p_ != ':') return fail(JsonErrorKind::ExpectedColon, p_);
@@ -222,8 +222,9 @@ class Parser {
     }
   }
 
-  // p_ is just past the opening quote.
-  bool parse_string() {
+  // p_ is just past the opening quote; key says whether the string names an
+  // object member.
+  bool parse_string(bool key) {
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
     constexpr std::uint64_t highs = 0x8080808080808080ULL;
     const unsigned char* content = p_;
@@ -286,7 +287,7 @@ class Parser {
     }
     ++p_;  // the closing quote
     bool ascii = high_bits == 0;
-    std::size_t outcome = sink_.string(bytes, ascii, !ascii && !known_utf8_, escaped);
+    std::size_t outcome = sink_.string(bytes, ascii, !ascii && !known_utf8_, escaped, key);
     if (outcome == utf8_ok) return true;
     if (outcome == string_sink_failed) return sink(false);
     return fail_at(JsonErrorKind::InvalidUnicodeCodePoint, static_cast<std::size_t>(content - begin_) + outcome + 1);

@@ -138,12 +138,10 @@ class PythonSink {
     return push(made->release());
   }
 
-  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool /*in_scratch*/) {
+  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool /*in_scratch*/, bool key) {
     make_room();
-    PyObject* text = bytes.size() >= json_detail::STRING_CACHE_MIN_BYTES &&
-                             bytes.size() <= json_detail::STRING_CACHE_MAX_BYTES
-                         ? json_detail::cached_json_string(bytes, ascii)
-                         : json_detail::new_json_string(bytes, ascii);
+    PyObject* text = cacheable(bytes) && (key || caching_values()) ? cached_string(bytes, ascii, key)
+                                                                    : json_detail::new_json_string(bytes, ascii);
     if (text) {
       stack_.push_back(text);
       return utf8_ok;
@@ -215,7 +213,32 @@ class PythonSink {
     return true;
   }
 
+  static bool cacheable(std::string_view bytes) {
+    return bytes.size() >= json_detail::STRING_CACHE_MIN_BYTES && bytes.size() <= json_detail::STRING_CACHE_MAX_BYTES;
+  }
+
+  // Keys always repeat enough to pay for the cache. A value string pays only
+  // when it recurs within the document: a hit left by another document, or a
+  // miss, costs more than making a fresh str. So values stop going through
+  // the cache once a trial shows too few repeats.
+  bool caching_values() const {
+    return value_lookups_ < VALUE_CACHE_TRIAL || value_repeats_ * VALUE_REPEATS_PER >= value_lookups_;
+  }
+  PyObject* cached_string(std::string_view bytes, bool ascii, bool key) {
+    if (key) return json_detail::cached_json_string(bytes, ascii, document_, nullptr);
+    json_detail::CacheOutcome outcome = json_detail::CacheOutcome::Made;
+    PyObject* text = json_detail::cached_json_string(bytes, ascii, document_, &outcome);
+    ++value_lookups_;
+    value_repeats_ += outcome == json_detail::CacheOutcome::Repeated;
+    return text;
+  }
+  static constexpr std::size_t VALUE_CACHE_TRIAL = 256;
+  static constexpr std::size_t VALUE_REPEATS_PER = 4;  // at least one lookup in this many repeats
+
   std::vector<PyObject*> stack_;
+  std::uint16_t document_ = json_detail::new_cache_document();
+  std::size_t value_lookups_ = 0;
+  std::size_t value_repeats_ = 0;
 };
 
 std::unexpected<Error> json_invalid(std::string_view message) {
@@ -256,7 +279,7 @@ class TreeSink {
   bool real(std::string_view text, const double* /*value*/) { return push(JsonValue::real(text)); }
   bool big_integer(std::string_view text) { return push(JsonValue::big_int(text)); }
 
-  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool in_scratch) {
+  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool in_scratch, bool /*key*/) {
     if (check_utf8) {
       std::size_t bad = utf8_invalid_offset(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
       if (bad != utf8_ok) return bad;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -13,9 +14,13 @@ namespace {
 constexpr std::size_t slot_count = 16384;
 constexpr std::size_t probe_length = 5;  // slots looked at after the home slot
 
+// The hash's top bits hold the stamp of the document that last used the slot.
+constexpr unsigned stamp_shift = 48;
+constexpr std::uint64_t hash_bits = (std::uint64_t{1} << stamp_shift) - 1;
+
 struct Slot {
-  std::uint64_t hash;
-  PyObject* text;  // strong reference, or nullptr when empty
+  std::uint64_t hash;  // the low bits of the text's hash, under the stamp
+  PyObject* text;      // strong reference, or nullptr when empty
 };
 
 struct Cache {
@@ -78,8 +83,14 @@ bool same_text(PyObject* text, std::string_view bytes, bool ascii) {
 
 }  // namespace
 
-PyObject* cached_json_string(std::string_view bytes, bool ascii) {
-  std::uint64_t hash = hash_bytes(bytes);
+std::uint16_t new_cache_document() {
+  static std::atomic<std::uint16_t> documents{0};
+  return documents.fetch_add(1, std::memory_order_relaxed);
+}
+
+PyObject* cached_json_string(std::string_view bytes, bool ascii, std::uint16_t document, CacheOutcome* outcome) {
+  std::uint64_t hash = hash_bytes(bytes) & hash_bits;
+  std::uint64_t stamped = hash | (static_cast<std::uint64_t>(document) << stamp_shift);
   std::size_t home = hash & (slot_count - 1);
   std::size_t last = std::min(home + probe_length, slot_count - 1);
   Cache& shared = cache();
@@ -92,13 +103,17 @@ PyObject* cached_json_string(std::string_view bytes, bool ascii) {
       if (empty == slot_count) empty = i;
       continue;
     }
-    if (slot.hash == hash && same_text(slot.text, bytes, ascii)) {
+    if ((slot.hash & hash_bits) == hash && same_text(slot.text, bytes, ascii)) {
       PyObject* hit = Py_NewRef(slot.text);
+      bool repeated = slot.hash == stamped;
+      slot.hash = stamped;
       PyMutex_Unlock(&shared.mutex);
+      if (outcome) *outcome = repeated ? CacheOutcome::Repeated : CacheOutcome::Shared;
       return hit;
     }
   }
   // Making a str runs no Python code, so it cannot re-enter the cache.
+  if (outcome) *outcome = CacheOutcome::Made;
   PyObject* made = new_json_string(bytes, ascii);
   if (!made) {
     PyMutex_Unlock(&shared.mutex);
@@ -112,7 +127,7 @@ PyObject* cached_json_string(std::string_view bytes, bool ascii) {
   }
   Slot& target = shared.slots[empty != slot_count ? empty : home];
   PyObject* evicted = target.text;
-  target.hash = hash;
+  target.hash = stamped;
   target.text = Py_NewRef(made);
   PyMutex_Unlock(&shared.mutex);
   Py_XDECREF(evicted);
