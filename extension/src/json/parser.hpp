@@ -394,6 +394,13 @@ class Parser {
     scratch_.append(out, size);
   }
 
+  // After '-', '.', 'e', 'E' or an exponent sign a digit must follow.
+  bool require_digit(const unsigned char* p) {
+    if (p == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+    if (!is_digit(*p)) return fail(JsonErrorKind::InvalidNumber, p);
+    return true;
+  }
+
   // Digits from p on, folded into value (wrapping past nineteen digits, which
   // the callers count and refuse to trust); returns the first non-digit.
   const unsigned char* accumulate_digits(const unsigned char* p, std::uint64_t& value) const {
@@ -410,7 +417,7 @@ class Parser {
     return p;
   }
 
-  // p is at '-' or a digit. The grammar check and the conversion share one
+  // p_ is at '-' or a digit. The grammar check and the conversion share one
   // scan: the digits fold into a mantissa as they are checked.
   bool parse_number() {
     const unsigned char* const start = p_;
@@ -418,8 +425,7 @@ class Parser {
     bool negative = *p == '-';
     if (negative) {
       ++p;
-      if (p == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-      if (!is_digit(*p)) return fail(JsonErrorKind::InvalidNumber, p);
+      if (!require_digit(p)) return false;
     }
     const unsigned char* const digits = p;
     std::uint64_t magnitude = 0;
@@ -460,8 +466,7 @@ class Parser {
     std::int64_t exp10 = 0;
     if (*p == '.') {
       ++p;
-      if (p == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-      if (!is_digit(*p)) return fail(JsonErrorKind::InvalidNumber, p);
+      if (!require_digit(p)) return false;
       fraction = p;
       p = accumulate_digits(p, mantissa);
       fraction_end = p;
@@ -472,8 +477,7 @@ class Parser {
       ++p;
       bool exponent_negative = false;
       if (p != end_ && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
-      if (p == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-      if (!is_digit(*p)) return fail(JsonErrorKind::InvalidNumber, p);
+      if (!require_digit(p)) return false;
       std::int64_t exponent = 0;
       for (; p != end_ && is_digit(*p); ++p) {
         if (exponent < 100'000'000) exponent = exponent * 10 + (*p - '0');  // saturates: far past any double
