@@ -358,7 +358,7 @@ def test_short_strings_shared_across_documents(text, shared):
     assert (next(iter(first[1])) is next(iter(second[1]))) is shared
 
 
-# Keys are always shared; value strings only while they repeat within the document.
+# Keys are always shared; ASCII value strings only while they repeat within the document.
 @pytest.mark.parametrize(
     ("values", "shared"),
     [

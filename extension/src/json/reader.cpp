@@ -217,28 +217,30 @@ class PythonSink {
     return bytes.size() >= json_detail::STRING_CACHE_MIN_BYTES && bytes.size() <= json_detail::STRING_CACHE_MAX_BYTES;
   }
 
-  // Keys always repeat enough to pay for the cache. A value string pays only
-  // when it recurs within the document: a hit left by another document, or a
-  // miss, costs more than making a fresh str. So values stop going through
-  // the cache once a trial shows too few repeats.
+  // Keys always repeat enough to pay for the cache. A value lookup pays when
+  // it finds a string used before in this document, or a non-ASCII one (whose
+  // decoding it saves) left by another; a miss, or an ASCII string last used
+  // by another document, costs more than making a fresh str. So values stop
+  // going through the cache once a trial shows too few lookups paying.
   bool caching_values() const {
-    return value_lookups_ < VALUE_CACHE_TRIAL || value_repeats_ * VALUE_REPEATS_PER >= value_lookups_;
+    return value_lookups_ < VALUE_CACHE_TRIAL || value_paid_ * VALUE_PAID_PER >= value_lookups_;
   }
   PyObject* cached_string(std::string_view bytes, bool ascii, bool key) {
     if (key) return json_detail::cached_json_string(bytes, ascii, document_, nullptr);
     json_detail::CacheOutcome outcome = json_detail::CacheOutcome::Made;
     PyObject* text = json_detail::cached_json_string(bytes, ascii, document_, &outcome);
     ++value_lookups_;
-    value_repeats_ += outcome == json_detail::CacheOutcome::Repeated;
+    value_paid_ += outcome == json_detail::CacheOutcome::Repeated ||
+                   (outcome == json_detail::CacheOutcome::Shared && !ascii);
     return text;
   }
   static constexpr std::size_t VALUE_CACHE_TRIAL = 256;
-  static constexpr std::size_t VALUE_REPEATS_PER = 4;  // at least one lookup in this many repeats
+  static constexpr std::size_t VALUE_PAID_PER = 4;  // at least one lookup in this many pays
 
   std::vector<PyObject*> stack_;
   std::uint16_t document_ = json_detail::new_cache_document();
   std::size_t value_lookups_ = 0;
-  std::size_t value_repeats_ = 0;
+  std::size_t value_paid_ = 0;
 };
 
 std::unexpected<Error> json_invalid(std::string_view message) {
