@@ -13,6 +13,7 @@ import argparse
 import json
 import os
 import platform
+import random
 import statistics
 import sys
 import timeit
@@ -55,6 +56,7 @@ class Workload:
     name: str
     expected: bool
     entries: list[Entry] = field(default_factory=list)
+    size: int = 0  # bytes of a JSON document: the rows then show GB/s
 
 
 def raises_to_bool(call: Callable[[], Any], rejection: type[BaseException] = Exception) -> Callable[[], bool]:
@@ -231,10 +233,10 @@ class Item(TypedDict):
     note: NotRequired[str]
 
 
-def make_document() -> list[dict]:
-    """1,000 records of about 1 kB each as JSON."""
+def make_document(records: int = 1000) -> list[dict]:
+    """Records of about 1 kB each as JSON."""
     doc = []
-    for i in range(1000):
+    for i in range(records):
         item = {
             "id": i,
             "status": STATUSES[i % 8],
@@ -293,7 +295,7 @@ def document_workloads() -> list[Workload]:
     data = json.dumps(doc).encode()
     adapter = strict_adapter(list[Item])
     decoder = msgspec.json.Decoder(list[Item])
-    js = Workload(f"4 the document as JSON ({len(data) / 1e6:.2f} MB)", True)
+    js = Workload(f"4 the document as JSON ({len(data) / 1e6:.2f} MB)", True, size=len(data))
     js.entries = [
         quillmar_method_entry(v, "is_valid_json", data, raises=False),
         quillmar_method_entry(v, "validate_json", data, raises=True),
@@ -307,6 +309,74 @@ def document_workloads() -> list[Workload]:
         Entry("orjson loads (no check)", lambda: orjson.loads(data), lambda: True, note="parse only"),
     ]
     return [objects, js]
+
+
+# Workloads 7 to 12: the JSON reader on one kind of content at a time.
+def json_workload(name: str, tp: Any, value: Any, ensure_ascii: bool = True) -> Workload:
+    data = json.dumps(value, ensure_ascii=ensure_ascii).encode()
+    v = qm.Validator(tp)
+    decoder = msgspec.json.Decoder(tp)
+    w = Workload(f"{name} ({len(data) / 1e6:.2f} MB)", True, size=len(data))
+    w.entries = [
+        quillmar_method_entry(v, "load", data, raises=True),
+        quillmar_method_entry(v, "is_valid_json", data, raises=False),
+        Entry("msgspec json decode", lambda: decoder.decode(data), raises_to_bool(lambda: decoder.decode(data))),
+        Entry("orjson loads (no check)", lambda: orjson.loads(data), lambda: True, note="parse only"),
+    ]
+    return w
+
+
+@strict
+class Address(TypedDict):
+    city: str
+    zip: str
+    geo: dict[str, int]
+
+
+@strict
+class Person(TypedDict):
+    name: str
+    age: int
+    active: bool
+    address: Address
+
+
+@strict
+class Entity(TypedDict):
+    id: int
+    owner: Person
+    labels: dict[str, str]
+
+
+def json_workloads() -> list[Workload]:
+    rng = random.Random(7)
+    ints = [rng.randrange(-(10**12), 10**12) >> rng.randrange(40) for _ in range(100_000)]
+    short = [f"s{i:05d}-{'abcdefgh'[: i % 8]}" for i in range(10_000)]
+    # Quotes, a tab, a line feed and a control character escaped; accents, CJK and an emoji as raw UTF-8.
+    escaped = [f'caf\u00e9 "{i}"\t\u65e5\u672c\n\x01 \u2713 {i} \U0001f600 end' for i in range(10_000)]
+    nested = [
+        {
+            "id": i,
+            "owner": {
+                "name": f"person {i % 50}",
+                "age": 20 + i % 60,
+                "active": i % 2 == 0,
+                "address": {"city": ("Oslo", "Lima", "Kyiv", "Pune")[i % 4], "zip": f"{i % 9973:05d}",
+                            "geo": {"lat": i % 90, "lon": i % 180}},
+            },
+            "labels": {"team": ("core", "web", "ops")[i % 3], "tier": ("a", "b")[i % 2]},
+        }
+        for i in range(10_000)
+    ]
+    floats = [rng.random() * 1000 for _ in range(100_000)]  # 16 to 17 significant digits
+    return [
+        json_workload("7 list[int] of 100,000 as JSON", list[int], ints),
+        json_workload("8 list[str] of 10,000 short ASCII strings", list[str], short),
+        json_workload("9 list[str] of 10,000 with escapes and non-ASCII", list[str], escaped, ensure_ascii=False),
+        json_workload("10 10,000 nested records, repeated keys", list[Entity], nested),
+        json_workload("11 list[float] of 100,000 as JSON", list[float], floats),
+        json_workload("12 the document as JSON, 10,000 records", list[Item], make_document(10_000)),
+    ]
 
 
 # Workload 5: a union of ten record shapes.
@@ -376,7 +446,7 @@ class _Pattern:
         self.pattern = pattern
 
 
-# Workload 7: a union whose members overlap and recurse, on a failing document: without reuse of the
+# Workload 13: a union whose members overlap and recurse, on a failing document: without reuse of the
 # recursive steps' outcomes its check doubles with every level.
 def overlapping_recursion_workload() -> Workload:
     v = qm.Validator(qm.recursive(lambda t: qm.union({"children": [t], "name": str}, {"children": [t], "id": int})))
@@ -384,7 +454,7 @@ def overlapping_recursion_workload() -> Workload:
     while len(json.dumps(node)) < 1000:
         node = {"children": [node], "name": "n"}
     doc = json.dumps(node)
-    w = Workload(f"7 overlapping recursive union, failing 1 KB document ({len(doc)} bytes)", False)
+    w = Workload(f"13 overlapping recursive union, failing 1 KB document ({len(doc)} bytes)", False)
     w.entries = [
         quillmar_method_entry(v, "is_valid_json", doc, raises=False),
         Entry("quillmar validate_json (report)", *[raises_to_bool(lambda: v.validate_json(doc), qm.ValidationError)] * 2,
@@ -448,7 +518,7 @@ def verdict_problem(entry: Entry, expected: bool) -> str:
 
 def run(selected: set[str] | None) -> dict:
     workloads = [*small_workloads(), int_list_workload(), *document_workloads(), union_workload(), pattern_workload(),
-                 overlapping_recursion_workload()]
+                 *json_workloads(), overlapping_recursion_workload()]
     results = []
     for w in workloads:
         if selected and w.name.split()[0].rstrip("ab") not in selected:
@@ -469,20 +539,28 @@ def run(selected: set[str] | None) -> dict:
         for row in rows:
             if "seconds" in row:
                 row["ratios"] = {name: row["seconds"] / t for name, t in ours.items()}
+        for row in rows:
+            if "seconds" in row and w.size:
+                row["gb_per_s"] = w.size / row["seconds"] / 1e9
         results.append({"workload": w.name, "rows": rows})
     return {"machine": machine(), "versions": versions(), "results": results, "targets": targets(results)}
 
 
-# (workload prefix, quillmar row, peer row, least ratio peer/quillmar)
+# (workload prefix, quillmar row, peer row, least ratio peer/quillmar); a peer of None holds the row to a
+# least throughput in GB/s instead.
 # The membership test carries the targets on every workload. The full report of 1b is held against
 # pydantic's, which also collects every failure; msgspec stops at the first one, so it checks less.
 MEMBERSHIP = ["1a", "1b", "2", "3", "5", "6"]
+JSON_READER = ["4", "7", "8", "9", "10", "11", "12"]
 TARGETS = [
     *((n, "quillmar is_valid", "pydantic strict", 3.0) for n in MEMBERSHIP),
     ("1b", "quillmar validate (report)", "pydantic strict", 3.0),
     *((n, "quillmar is_valid", "msgspec convert", 1.5) for n in MEMBERSHIP),
     ("4", "quillmar validate_json", "msgspec json decode", 1.0),
     ("4", "quillmar is_valid_json", "orjson loads (no check)", 2.0),
+    ("4", "quillmar is_valid_json", None, 1.0),
+    *((n, "quillmar load", "msgspec json decode", 1.2) for n in JSON_READER),
+    *((n, "quillmar is_valid_json", "orjson loads (no check)", 4.0) for n in JSON_READER),
 ]
 
 
@@ -494,6 +572,11 @@ def targets(results: list[dict]) -> list[dict]:
             continue
         rows = {row["library"]: row for row in result["rows"]}
         seconds = {name: row.get("seconds") for name, row in rows.items()}
+        if peer is None:
+            ratio = rows[ours].get("gb_per_s")
+            out.append({"workload": prefix, "quillmar": ours, "peer": None, "least": least, "ratio": ratio,
+                        "met": ratio is not None and ratio >= least, "waived": False})
+            continue
         ratio = seconds[peer] / seconds[ours] if seconds.get(peer) and seconds.get(ours) else None
         # A peer that cannot check the value sets no bar; a quillmar row that cannot run misses it.
         waived = peer in rows and "skipped" in rows[peer] and seconds.get(ours) is not None
@@ -512,20 +595,26 @@ def print_table(report: dict) -> None:
     for result in report["results"]:
         ours = [row["library"] for row in result["rows"] if row["quillmar"] and "seconds" in row]
         heads = "".join(f"  {'/ ' + name.removeprefix('quillmar '):>16}" for name in ours)
-        print(f"{result['workload']:<58}{heads}")
+        throughput = any("gb_per_s" in row for row in result["rows"])
+        print(f"{result['workload']:<58}{heads}{'      GB/s' if throughput else ''}")
         for row in result["rows"]:
             if "skipped" in row:
                 print(f"  {row['library']:<28} {'not timed: ' + row['skipped']}")
                 continue
             ratios = "".join(f"  {'x' + format(row['ratios'][name], '.2f'):>16}" for name in ours)
             note = f"  ({row['note']})" if row.get("note") else ""
-            print(f"  {row['library']:<28} {row['seconds'] * 1e6:13.2f} us{ratios}{note}")
+            rate = f"  {row['gb_per_s']:8.3f}" if "gb_per_s" in row else ""
+            print(f"  {row['library']:<28} {row['seconds'] * 1e6:13.2f} us{ratios}{rate}{note}")
         print()
     if report["targets"]:
         print("targets (peer time / quillmar time)")
         for t in report["targets"]:
-            got = "n/a" if t["ratio"] is None else f"x{t['ratio']:.2f}"
             status = "met" if t["met"] else "n/a: peer not timed" if t.get("waived") else "NOT MET"
+            if t["peer"] is None:
+                got = "n/a" if t["ratio"] is None else f"{t['ratio']:.2f}"
+                print(f"  {t['workload']:<3} {t['quillmar']:<27} {'in GB/s':<27} >= {t['least']:<5} {got:>8}  {status}")
+                continue
+            got = "n/a" if t["ratio"] is None else f"x{t['ratio']:.2f}"
             print(f"  {t['workload']:<3} {t['quillmar']:<27} vs {t['peer']:<24} >= x{t['least']:<4} {got:>8}  {status}")
 
 

@@ -358,6 +358,22 @@ def test_short_strings_shared_across_documents(text, shared):
     assert (next(iter(first[1])) is next(iter(second[1]))) is shared
 
 
+# Keys are always shared; ASCII value strings only while they repeat within the document.
+@pytest.mark.parametrize(
+    ("values", "shared"),
+    [
+        ([f"v{i}" for i in range(2000)], False),
+        ([f"v{i % 50}" for i in range(2000)], True),
+    ],
+)
+def test_value_strings_shared_while_they_repeat(values, shared):
+    document = json.dumps([{"key": value} for value in values])
+    first, second = qm.anything.load(document), qm.anything.load(document)
+    assert first == second == [{"key": value} for value in values]
+    assert (first[-1]["key"] is second[-1]["key"]) is shared
+    assert next(iter(first[-1])) is next(iter(second[-1]))
+
+
 def test_values_made_for_python_rules_are_not_shared():
     seen = []
     v = qm.Validator(list[Annotated[str, at.Predicate(seen.append)]])

@@ -2,8 +2,10 @@
 // decodes strings and numbers, and hands finished scalars and container
 // boundaries to the sink, which keeps the values on a stack of its own:
 //   bool null(), boolean(bool), integer(std::int64_t), big_integer(text),
-//        real(text)                      the text of a number with a fraction or exponent
-//   std::size_t string(bytes, ascii, check_utf8, in_scratch)
+//        real(text, const double* value) a number with a fraction or exponent:
+//                                        its text, and its value when the scan
+//                                        could convert it exactly (else nullptr)
+//   std::size_t string(bytes, ascii, check_utf8, in_scratch, key)
 //       -> utf8_ok, the offset of the first ill-formed byte, or string_sink_failed
 //   std::size_t mark()                       the stack height
 //   bool end_array(mark), end_object(mark)   fold everything above mark
@@ -14,12 +16,14 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "json/number.hpp"
 #include "json/reader.hpp"
 #include "json/utf8.hpp"
 
@@ -43,6 +47,23 @@ struct StringStops {
 inline constexpr StringStops string_stops{};
 
 inline bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Whether eight bytes, read little-endian, are all ASCII digits.
+inline bool eight_digits(std::uint64_t word) {
+  return ((word & 0xF0F0F0F0F0F0F0F0ULL) | (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+         0x3333333333333333ULL;
+}
+
+// The value of eight ASCII digits read little-endian (the first digit the
+// most significant), by pairwise folding.
+inline std::uint32_t eight_digits_value(std::uint64_t word) {
+  word -= 0x3030303030303030ULL;
+  word = word * 10 + (word >> 8);
+  word = (((word & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+          (((word >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
+         32;
+  return static_cast<std::uint32_t>(word);
+}
 inline bool is_whitespace(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 inline int hex_value(unsigned char c) {
@@ -98,7 +119,7 @@ class Parser {
     switch (*p_) {
       case '"':
         ++p_;
-        return parse_string();
+        return parse_string(false);
       case '[':
         return parse_array(level);
       case '{':
@@ -175,7 +196,7 @@ class Parser {
     if (*p_ != '"') return fail(JsonErrorKind::KeyMustBeAString, p_);
     for (;;) {
       ++p_;  // the key's opening quote
-      if (!parse_string()) return false;
+      if (!parse_string(true)) return false;
       skip_whitespace();
       if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
       if (*p_ != ':') return fail(JsonErrorKind::ExpectedColon, p_);
@@ -201,8 +222,9 @@ class Parser {
     }
   }
 
-  // p_ is just past the opening quote.
-  bool parse_string() {
+  // p_ is just past the opening quote; key says whether the string names an
+  // object member.
+  bool parse_string(bool key) {
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
     constexpr std::uint64_t highs = 0x8080808080808080ULL;
     const unsigned char* content = p_;
@@ -265,7 +287,7 @@ class Parser {
     }
     ++p_;  // the closing quote
     bool ascii = high_bits == 0;
-    std::size_t outcome = sink_.string(bytes, ascii, !ascii && !known_utf8_, escaped);
+    std::size_t outcome = sink_.string(bytes, ascii, !ascii && !known_utf8_, escaped, key);
     if (outcome == utf8_ok) return true;
     if (outcome == string_sink_failed) return sink(false);
     return fail_at(JsonErrorKind::InvalidUnicodeCodePoint, static_cast<std::size_t>(content - begin_) + outcome + 1);
@@ -372,58 +394,52 @@ class Parser {
     scratch_.append(out, size);
   }
 
-  void skip_digits() {
-    while (p_ != end_ && is_digit(*p_)) ++p_;
-  }
-
-  // After '.', 'e', 'E' or an exponent sign a digit must follow.
-  bool require_digit() {
-    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-    if (!is_digit(*p_)) return fail(JsonErrorKind::InvalidNumber, p_);
+  // After '-', '.', 'e', 'E' or an exponent sign a digit must follow.
+  bool require_digit(const unsigned char* p) {
+    if (p == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+    if (!is_digit(*p)) return fail(JsonErrorKind::InvalidNumber, p);
     return true;
   }
 
-  // p_ is at '-' or a digit.
-  bool parse_number() {
-    const unsigned char* start = p_;
-    bool negative = *p_ == '-';
-    if (negative) {
-      ++p_;
-      if (!require_digit()) return false;
+  // Digits from p on, folded into value (wrapping past nineteen digits, which
+  // the callers count and refuse to trust); returns the first non-digit.
+  const unsigned char* accumulate_digits(const unsigned char* p, std::uint64_t& value) const {
+    std::uint64_t folded = value;
+    while (std::endian::native == std::endian::little && end_ - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (!eight_digits(word)) break;
+      folded = folded * 100000000 + eight_digits_value(word);
+      p += 8;
     }
-    const unsigned char* digits = p_;
-    // Accumulated while scanning; only read when there are at most nineteen
-    // digits, which always fit (longer runs wrap harmlessly).
-    std::uint64_t magnitude = 0;
-    if (*p_ == '0') {
-      ++p_;
-      if (p_ != end_ && is_digit(*p_)) return fail(JsonErrorKind::InvalidNumber, p_);
-    } else {
-      while (p_ != end_ && is_digit(*p_)) {
-        magnitude = magnitude * 10 + (*p_ - '0');
-        ++p_;
-      }
-    }
-    const unsigned char* digits_end = p_;
-    bool is_float = false;
-    if (p_ != end_ && *p_ == '.') {
-      is_float = true;
-      ++p_;
-      if (!require_digit()) return false;
-      skip_digits();
-    }
-    if (p_ != end_ && (*p_ | 0x20) == 'e') {
-      is_float = true;
-      ++p_;
-      if (p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
-      if (!require_digit()) return false;
-      skip_digits();
-    }
-    if (is_float) {
-      return sink(sink_.real({reinterpret_cast<const char*>(start), static_cast<std::size_t>(p_ - start)}));
-    }
+    for (; p != end_ && is_digit(*p); ++p) folded = folded * 10 + (*p - '0');
+    value = folded;
+    return p;
+  }
 
-    std::size_t count = static_cast<std::size_t>(digits_end - digits);
+  // p_ is at '-' or a digit. The grammar check and the conversion share one
+  // scan: the digits fold into a mantissa as they are checked.
+  bool parse_number() {
+    const unsigned char* const start = p_;
+    const unsigned char* p = p_;
+    bool negative = *p == '-';
+    if (negative) {
+      ++p;
+      if (!require_digit(p)) return false;
+    }
+    const unsigned char* const digits = p;
+    std::uint64_t magnitude = 0;
+    if (*p == '0') {
+      ++p;
+      if (p != end_ && is_digit(*p)) return fail(JsonErrorKind::InvalidNumber, p);
+    } else {
+      // Integers are mostly short: a plain loop beats testing eight bytes first.
+      for (; p != end_ && is_digit(*p); ++p) magnitude = magnitude * 10 + (*p - '0');
+    }
+    if (p != end_ && (*p == '.' || (*p | 0x20) == 'e')) return parse_real(start, digits, p, magnitude);
+    p_ = p;
+
+    std::size_t count = static_cast<std::size_t>(p - digits);
     if (count > MAX_INTEGER_DIGITS) {
       // Reported at the byte after the first digit past the limit.
       return fail_at(JsonErrorKind::NumberOutOfRange,
@@ -437,7 +453,49 @@ class Parser {
         return sink(sink_.integer(static_cast<std::int64_t>(0 - magnitude)));
       }
     }
-    return sink(sink_.big_integer({reinterpret_cast<const char*>(start), static_cast<std::size_t>(digits_end - start)}));
+    return sink(sink_.big_integer({reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start)}));
+  }
+
+  // p is at the '.' or 'e' after the integer digits, whose value so far is
+  // mantissa. Hands the sink the number's text, and its value when the short
+  // exact form gives it.
+  bool parse_real(const unsigned char* start, const unsigned char* digits, const unsigned char* p,
+                  std::uint64_t mantissa) {
+    std::size_t significant = static_cast<std::size_t>(p - digits);
+    const unsigned char* fraction = p;
+    const unsigned char* fraction_end = p;
+    std::int64_t exp10 = 0;
+    if (*p == '.') {
+      ++p;
+      if (!require_digit(p)) return false;
+      fraction = p;
+      p = accumulate_digits(p, mantissa);
+      fraction_end = p;
+      exp10 = fraction - fraction_end;
+      significant += static_cast<std::size_t>(fraction_end - fraction);
+    }
+    if (p != end_ && (*p | 0x20) == 'e') {
+      ++p;
+      bool exponent_negative = false;
+      if (p != end_ && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
+      if (!require_digit(p)) return false;
+      std::int64_t exponent = 0;
+      for (; p != end_ && is_digit(*p); ++p) {
+        if (exponent < 100'000'000) exponent = exponent * 10 + (*p - '0');  // saturates: far past any double
+      }
+      exp10 += exponent_negative ? -exponent : exponent;
+    }
+    p_ = p;
+    if (significant > 19 && *digits == '0') {
+      // "0." and the fraction's leading zeros hold no significant digit.
+      const unsigned char* first = fraction;
+      while (first != fraction_end && *first == '0') ++first;
+      significant = static_cast<std::size_t>(fraction_end - first);
+    }
+    double value;
+    bool exact = significant <= 19 && exact_decimal_to_double(mantissa, exp10, *start == '-', value);
+    std::string_view text{reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start)};
+    return sink(sink_.real(text, exact ? &value : nullptr));
   }
 
   const unsigned char* const begin_;

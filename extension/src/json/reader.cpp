@@ -125,7 +125,9 @@ class PythonSink {
   bool null() { return push(Py_NewRef(Py_None)); }
   bool boolean(bool value) { return push(Py_NewRef(value ? Py_True : Py_False)); }
   bool integer(std::int64_t value) { return push(PyLong_FromLongLong(value)); }
-  bool real(std::string_view text) { return push(PyFloat_FromDouble(json_number_to_double(text))); }
+  bool real(std::string_view text, const double* value) {
+    return push(PyFloat_FromDouble(value ? *value : json_detail::rounded_decimal_to_double(text)));
+  }
   bool big_integer(std::string_view text) {
     make_room();
     Result<PyRef> made = int_from_decimal(text);
@@ -136,12 +138,10 @@ class PythonSink {
     return push(made->release());
   }
 
-  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool /*in_scratch*/) {
+  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool /*in_scratch*/, bool key) {
     make_room();
-    PyObject* text = bytes.size() >= json_detail::STRING_CACHE_MIN_BYTES &&
-                             bytes.size() <= json_detail::STRING_CACHE_MAX_BYTES
-                         ? json_detail::cached_json_string(bytes, ascii)
-                         : json_detail::new_json_string(bytes, ascii);
+    PyObject* text = cacheable(bytes) && (key || caching_values()) ? cached_string(bytes, ascii, key)
+                                                                    : json_detail::new_json_string(bytes, ascii);
     if (text) {
       stack_.push_back(text);
       return utf8_ok;
@@ -213,7 +213,34 @@ class PythonSink {
     return true;
   }
 
+  static bool cacheable(std::string_view bytes) {
+    return bytes.size() >= json_detail::STRING_CACHE_MIN_BYTES && bytes.size() <= json_detail::STRING_CACHE_MAX_BYTES;
+  }
+
+  // Keys always repeat enough to pay for the cache. A value lookup pays when
+  // it finds a string used before in this document, or a non-ASCII one (whose
+  // decoding it saves) left by another; a miss, or an ASCII string last used
+  // by another document, costs more than making a fresh str. So values stop
+  // going through the cache once a trial shows too few lookups paying.
+  bool caching_values() const {
+    return value_lookups_ < VALUE_CACHE_TRIAL || value_paid_ * VALUE_PAID_PER >= value_lookups_;
+  }
+  PyObject* cached_string(std::string_view bytes, bool ascii, bool key) {
+    if (key) return json_detail::cached_json_string(bytes, ascii, document_, nullptr);
+    json_detail::CacheOutcome outcome = json_detail::CacheOutcome::Made;
+    PyObject* text = json_detail::cached_json_string(bytes, ascii, document_, &outcome);
+    ++value_lookups_;
+    value_paid_ += outcome == json_detail::CacheOutcome::Repeated ||
+                   (outcome == json_detail::CacheOutcome::Shared && !ascii);
+    return text;
+  }
+  static constexpr std::size_t VALUE_CACHE_TRIAL = 256;
+  static constexpr std::size_t VALUE_PAID_PER = 4;  // at least one lookup in this many pays
+
   std::vector<PyObject*> stack_;
+  std::uint16_t document_ = json_detail::new_cache_document();
+  std::size_t value_lookups_ = 0;
+  std::size_t value_paid_ = 0;
 };
 
 std::unexpected<Error> json_invalid(std::string_view message) {
@@ -250,10 +277,11 @@ class TreeSink {
   bool null() { return push(JsonValue::null()); }
   bool boolean(bool value) { return push(JsonValue::boolean(value)); }
   bool integer(std::int64_t value) { return push(JsonValue::integer(value)); }
-  bool real(std::string_view text) { return push(JsonValue::real(text)); }
+  // The walk asks most floats only for their type: the value is left to as_float.
+  bool real(std::string_view text, const double* /*value*/) { return push(JsonValue::real(text)); }
   bool big_integer(std::string_view text) { return push(JsonValue::big_int(text)); }
 
-  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool in_scratch) {
+  std::size_t string(std::string_view bytes, bool ascii, bool check_utf8, bool in_scratch, bool /*key*/) {
     if (check_utf8) {
       std::size_t bad = utf8_invalid_offset(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
       if (bad != utf8_ok) return bad;

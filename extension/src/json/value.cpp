@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "json/number.hpp"
 #include "json/string_cache.hpp"
 
 namespace quillmar::ext {
@@ -22,17 +23,9 @@ namespace {
 
 bool is_decimal_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// Exactly representable powers of ten: one IEEE multiply or divide by one of
-// them rounds a mantissa below 2^53 correctly.
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr int max_exact_power = 22;
-constexpr std::uint64_t max_exact_mantissa = std::uint64_t{1} << 53;
-
-// Short decimals, the common case, without from_chars: nullopt-like false
-// when the number needs the general algorithm.
+// Short decimals, the common case, without from_chars: false when the
+// number needs the general algorithm.
 bool short_decimal_to_double(std::string_view text, double& out) {
-#if FLT_EVAL_METHOD == 0
   const char* p = text.data();
   const char* end = p + text.size();
   bool negative = *p == '-';
@@ -63,16 +56,7 @@ bool short_decimal_to_double(std::string_view text, double& out) {
     }
     scale += exponent_negative ? -exponent : exponent;
   }
-  if (mantissa > max_exact_mantissa || scale < -max_exact_power || scale > max_exact_power) return false;
-  double value = static_cast<double>(mantissa);
-  value = scale < 0 ? value / exact_powers_of_ten[-scale] : value * exact_powers_of_ten[scale];
-  out = negative ? -value : value;
-  return true;
-#else
-  (void)text;
-  (void)out;
-  return false;
-#endif
+  return json_detail::exact_decimal_to_double(mantissa, scale, negative, out);
 }
 
 }  // namespace
@@ -80,6 +64,11 @@ bool short_decimal_to_double(std::string_view text, double& out) {
 double json_number_to_double(std::string_view text) {
   double value = 0;
   if (short_decimal_to_double(text, value)) return value;
+  return json_detail::rounded_decimal_to_double(text);
+}
+
+double json_detail::rounded_decimal_to_double(std::string_view text) {
+  double value = 0;
   if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc::result_out_of_range) {
     return value;
   }
