@@ -71,7 +71,7 @@ Result<void> read_item(PyObject* item, ConstantPoolBuilder& builder, std::vector
     if (auto text = pattern_text(pattern.get())) {
       // Compiled only to test it; the walk compiles its own.
       auto compiled = compile_pattern(*text);
-      if (!compiled) return fail_with(std::move(compiled.error()));
+      QUILLMAR_RETURN_IF_FAILED(compiled);
       constraints.push_back(Constraint::regex(std::string(*text)));
       return {};
     }
@@ -114,7 +114,7 @@ Result<void> read_item(PyObject* item, ConstantPoolBuilder& builder, std::vector
     // Held: reading an attribute runs Python code.
     PyRef item = PyRef::borrow(PyTuple_GET_ITEM(metadata, i));
     auto read = read_item(item.get(), builder, constraints);
-    if (!read) return fail_with(std::move(read.error()));
+    QUILLMAR_RETURN_IF_FAILED(read);
   }
   if (!constraints.empty()) base = Node::refined(std::move(base), std::move(constraints));
   return {};

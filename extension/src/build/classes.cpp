@@ -34,16 +34,16 @@ Result<PyRef> hints_dict(PyObject* cls) {
 
 Result<std::string> field_key(PyObject* name) {
   auto text = checked(PyObject_Str(name));
-  if (!text) return fail_with(std::move(text.error()));
+  QUILLMAR_RETURN_IF_FAILED(text);
   return record_key_text(text->get());
 }
 
 // An InitVar pseudo-field is an __init__ argument, never an attribute.
 Result<bool> is_init_only_field(PyObject* cls, PyObject* hint) {
   auto dataclasses = checked(PyImport_ImportModule("dataclasses"));
-  if (!dataclasses) return fail_with(std::move(dataclasses.error()));
+  QUILLMAR_RETURN_IF_FAILED(dataclasses);
   auto init_var = checked(PyObject_GetAttrString(dataclasses->get(), "InitVar"));
-  if (!init_var) return fail_with(std::move(init_var.error()));
+  QUILLMAR_RETURN_IF_FAILED(init_var);
   if (hint != init_var->get()) {
     int instance = PyObject_IsInstance(hint, init_var->get());
     if (instance < 0) return fetched();
@@ -52,7 +52,7 @@ Result<bool> is_init_only_field(PyObject* cls, PyObject* hint) {
   // A named tuple may hold anything under that annotation; only a dataclass
   // turns it into an __init__ argument.
   auto dataclass = checked(PyObject_CallMethod(dataclasses->get(), "is_dataclass", "O", cls));
-  if (!dataclass) return fail_with(std::move(dataclass.error()));
+  QUILLMAR_RETURN_IF_FAILED(dataclass);
   int truth = PyObject_IsTrue(dataclass->get());
   if (truth < 0) return fetched();
   return truth == 1;
@@ -61,7 +61,7 @@ Result<bool> is_init_only_field(PyObject* cls, PyObject* hint) {
 // The class's hints, read before any field compiles.
 [[gnu::noinline]] Result<void> read_hints(PyObject* cls, PyRef& hints, std::vector<core::RecordField>& fields) {
   auto read = hints_dict(cls);
-  if (!read) return fail_with(std::move(read.error()));
+  QUILLMAR_RETURN_IF_FAILED(read);
   hints = std::move(*read);
   fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
   return {};
@@ -74,16 +74,16 @@ Result<bool> is_init_only_field(PyObject* cls, PyObject* hint) {
 // Appends the field named name; its node is the slot the hint compiles into.
 [[gnu::noinline]] Result<Node*> add_field(PyObject* name, std::vector<core::RecordField>& fields) {
   auto key = field_key(name);
-  if (!key) return fail_with(std::move(key.error()));
+  QUILLMAR_RETURN_IF_FAILED(key);
   return &fields.emplace_back(core::RecordField{std::move(*key), Node{}, true}).node;
 }
 
 [[gnu::noinline]] Result<Node*> add_attribute_field(PyObject* cls, PyObject* name, PyObject* hint,
                                                     std::vector<core::RecordField>& fields) {
   auto key = field_key(name);
-  if (!key) return fail_with(std::move(key.error()));
+  QUILLMAR_RETURN_IF_FAILED(key);
   auto init_only = is_init_only_field(cls, hint);
-  if (!init_only) return fail_with(std::move(init_only.error()));
+  QUILLMAR_RETURN_IF_FAILED(init_only);
   if (*init_only) {
     return build_error(fmt::format(
         "{} is a dataclass init-only field, not an attribute, and cannot be part of a schema", safe_repr(hint)));
@@ -107,10 +107,10 @@ Result<void> compile_typed_dict(PyObject* cls, SchemaNode& out, ConstantPoolBuil
   std::vector<core::RecordField> fields;
   if (auto read = read_hints(cls, hints, fields); !read) return read;
   auto required_keys = required_keys_of(cls);
-  if (!required_keys) return fail_with(std::move(required_keys.error()));
+  QUILLMAR_RETURN_IF_FAILED(required_keys);
   auto visited = for_each_dict_entry(hints.get(), [&](PyObject* name, PyObject* hint) -> Result<void> {
     auto slot = add_field(name, fields);
-    if (!slot) return fail_with(std::move(slot.error()));
+    QUILLMAR_RETURN_IF_FAILED(slot);
     if (auto compiled = compile_into(hint, **slot, builder, definitions); !compiled) return compiled;
     int required = PySequence_Contains(required_keys->get(), name);
     if (required < 0) return fetched();
@@ -131,7 +131,7 @@ Result<void> compile_object_class(PyObject* cls, SchemaNode& out, ConstantPoolBu
   const std::uint64_t class_index = builder.intern_constant(cls);
   auto visited = for_each_dict_entry(hints.get(), [&](PyObject* name, PyObject* hint) -> Result<void> {
     auto slot = add_attribute_field(cls, name, hint, fields);
-    if (!slot) return fail_with(std::move(slot.error()));
+    QUILLMAR_RETURN_IF_FAILED(slot);
     return compile_into(hint, **slot, builder, definitions);
   });
   if (!visited) return visited;

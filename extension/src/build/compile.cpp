@@ -52,9 +52,9 @@ Result<PyRef> call_method(PyObject* module, const char* name, PyObject* argument
 
 Result<bool> call_is_dataclass(PyObject* cls) {
   auto dataclasses = checked(PyImport_ImportModule("dataclasses"));
-  if (!dataclasses) return fail_with(std::move(dataclasses.error()));
+  QUILLMAR_RETURN_IF_FAILED(dataclasses);
   auto result = call_method(dataclasses->get(), "is_dataclass", cls);
-  if (!result) return fail_with(std::move(result.error()));
+  QUILLMAR_RETURN_IF_FAILED(result);
   int truth = PyObject_IsTrue(result->get());
   if (truth < 0) return fetched();
   return truth == 1;
@@ -95,7 +95,7 @@ Result<void> classify_class(PyObject* cls, const TypingCache& cache, ConstantPoo
   }
   if (cls == cache.union_ || cls == cache.optional) return special_form_error(cls);
   auto typed_dict = has_attr(cls, "__required_keys__");
-  if (!typed_dict) return fail_with(std::move(typed_dict.error()));
+  QUILLMAR_RETURN_IF_FAILED(typed_dict);
   if (*typed_dict) {
     form.kind = FormKind::TypedDict;
     return {};
@@ -109,7 +109,7 @@ Result<void> classify_class(PyObject* cls, const TypingCache& cache, ConstantPoo
   }
 
   auto dataclass = call_is_dataclass(cls);
-  if (!dataclass) return fail_with(std::move(dataclass.error()));
+  QUILLMAR_RETURN_IF_FAILED(dataclass);
   if (*dataclass) {
     form.kind = FormKind::ObjectClass;
     return {};
@@ -119,7 +119,7 @@ Result<void> classify_class(PyObject* cls, const TypingCache& cache, ConstantPoo
   if (is_tuple < 0) return fetched();
   if (is_tuple) {
     auto named = has_attr(cls, "_fields");
-    if (!named) return fail_with(std::move(named.error()));
+    QUILLMAR_RETURN_IF_FAILED(named);
     if (*named) {
       form.kind = FormKind::ObjectClass;
       return {};
@@ -135,12 +135,12 @@ Result<void> classify_class(PyObject* cls, const TypingCache& cache, ConstantPoo
 Result<void> classify_value(PyObject* annotation, PyObject* typing, const TypingCache& cache,
                             ConstantPoolBuilder& builder, std::vector<Node>& definitions, Form& form, Node& out) {
   auto annotated = has_attr(annotation, "__metadata__");
-  if (!annotated) return fail_with(std::move(annotated.error()));
+  QUILLMAR_RETURN_IF_FAILED(annotated);
   if (*annotated) {
     auto origin = checked(PyObject_GetAttrString(annotation, "__origin__"));
-    if (!origin) return fail_with(std::move(origin.error()));
+    QUILLMAR_RETURN_IF_FAILED(origin);
     auto metadata = checked(PyObject_GetAttrString(annotation, "__metadata__"));
-    if (!metadata) return fail_with(std::move(metadata.error()));
+    QUILLMAR_RETURN_IF_FAILED(metadata);
     if (!PyTuple_Check(metadata->get())) {
       return fail(PyExc_TypeError, not_an_instance_message(metadata->get(), "tuple"));
     }
@@ -149,10 +149,10 @@ Result<void> classify_value(PyObject* annotation, PyObject* typing, const Typing
   }
 
   auto origin = call_method(typing, "get_origin", annotation);
-  if (!origin) return fail_with(std::move(origin.error()));
+  QUILLMAR_RETURN_IF_FAILED(origin);
   if (origin->get() != Py_None) {
     auto args = call_method(typing, "get_args", annotation);
-    if (!args) return fail_with(std::move(args.error()));
+    QUILLMAR_RETURN_IF_FAILED(args);
     if (!PyTuple_Check(args->get())) return fail(PyExc_TypeError, not_an_instance_message(args->get(), "tuple"));
     form = {FormKind::GenericAlias, std::move(*origin), std::move(*args)};
     return {};
@@ -163,17 +163,17 @@ Result<void> classify_value(PyObject* annotation, PyObject* typing, const Typing
     if (is_alias < 0) return fetched();
     if (is_alias) {
       auto value = checked(PyObject_GetAttrString(annotation, "__value__"));
-      if (!value) return fail_with(std::move(value.error()));
+      QUILLMAR_RETURN_IF_FAILED(value);
       form = {FormKind::Alias, std::move(*value), PyRef()};
       return {};
     }
   }
 
   auto new_type = has_attr(annotation, "__supertype__");
-  if (!new_type) return fail_with(std::move(new_type.error()));
+  QUILLMAR_RETURN_IF_FAILED(new_type);
   if (*new_type) {
     auto supertype = checked(PyObject_GetAttrString(annotation, "__supertype__"));
-    if (!supertype) return fail_with(std::move(supertype.error()));
+    QUILLMAR_RETURN_IF_FAILED(supertype);
     form = {FormKind::Alias, std::move(*supertype), PyRef()};
     return {};
   }
@@ -197,7 +197,7 @@ Result<void> classify_value(PyObject* annotation, PyObject* typing, const Typing
     return {};
   }
   auto construct = is_typing_construct(annotation);
-  if (!construct) return fail_with(std::move(construct.error()));
+  QUILLMAR_RETURN_IF_FAILED(construct);
   if (*construct) return typing_construct_error(annotation);
   out = Node::literal(builder.intern_constant(annotation));
   return {};
@@ -212,9 +212,9 @@ Result<void> classify_value(PyObject* annotation, PyObject* typing, const Typing
     return {};
   }
   auto cache = typing_cache();
-  if (!cache) return fail_with(std::move(cache.error()));
+  QUILLMAR_RETURN_IF_FAILED(cache);
   auto typing = checked(PyImport_ImportModule("typing"));
-  if (!typing) return fail_with(std::move(typing.error()));
+  QUILLMAR_RETURN_IF_FAILED(typing);
   const TypingCache& c = **cache;
   if (annotation == c.any) {
     out = Node::leaf(NodeKind::Any);
@@ -254,7 +254,7 @@ bool attr_is_truthy(PyObject* object, const char* name) {
 
 Result<bool> is_typing_construct(PyObject* object) {
   auto typing = checked(PyImport_ImportModule("typing"));
-  if (!typing) return fail_with(std::move(typing.error()));
+  QUILLMAR_RETURN_IF_FAILED(typing);
   for (const char* name : {"TypeVar", "ParamSpec", "TypeVarTuple", "_SpecialForm"}) {
     PyObject* cls = PyObject_GetAttrString(typing->get(), name);
     if (!cls) {
@@ -301,9 +301,7 @@ Result<void> compile_into(PyObject* annotation, SchemaNode& out, ConstantPoolBui
 Result<SchemaNode> compile_annotation(PyObject* annotation, ConstantPoolBuilder& builder,
                                       std::vector<SchemaNode>& definitions) {
   SchemaNode node;
-  if (auto compiled = compile_into(annotation, node, builder, definitions); !compiled) {
-    return fail_with(std::move(compiled.error()));
-  }
+  QUILLMAR_TRY(compile_into(annotation, node, builder, definitions));
   return node;
 }
 

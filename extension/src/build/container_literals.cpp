@@ -24,7 +24,7 @@ Result<void> compile_items(PyObject* list, Py_ssize_t count, std::vector<Node>& 
   nodes.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
     auto item = list_item(list, i);
-    if (!item) return fail_with(std::move(item.error()));
+    QUILLMAR_RETURN_IF_FAILED(item);
     if (is_ellipsis(item->get())) return build_error(MISPLACED_ELLIPSIS);
     if (auto compiled = compile_into(item->get(), nodes.emplace_back(), builder, definitions); !compiled) {
       return compiled;
@@ -57,7 +57,7 @@ Result<void> compile_items(PyObject* list, Py_ssize_t count, std::vector<Node>& 
 // the value compiles into.
 [[gnu::noinline]] Result<Node*> add_literal_field(PyObject* key, std::vector<core::RecordField>& fields) {
   auto text = record_key_text(key);
-  if (!text) return fail_with(std::move(text.error()));
+  QUILLMAR_RETURN_IF_FAILED(text);
   const bool optional = !text->empty() && text->back() == '?';
   if (optional) text->pop_back();
   return &fields.emplace_back(core::RecordField{std::move(*text), Node{}, !optional}).node;
@@ -83,7 +83,7 @@ Result<void> compile_list_literal(PyObject* list, SchemaNode& out, ConstantPoolB
   }
   if (count == 1) {
     auto item = list_item(list, 0);
-    if (!item) return fail_with(std::move(item.error()));
+    QUILLMAR_RETURN_IF_FAILED(item);
     if (is_ellipsis(item->get())) return build_error(MISPLACED_ELLIPSIS);
     if (auto compiled = compile_into(item->get(), out, builder, definitions); !compiled) return compiled;
     // [T] is a list of any length, the same node as list[T].
@@ -93,7 +93,7 @@ Result<void> compile_list_literal(PyObject* list, SchemaNode& out, ConstantPoolB
   bool variadic = false;
   {
     auto last = list_item(list, count - 1);
-    if (!last) return fail_with(std::move(last.error()));
+    QUILLMAR_RETURN_IF_FAILED(last);
     variadic = is_ellipsis(last->get());
   }
   std::vector<Node> nodes;
@@ -111,7 +111,7 @@ Result<void> compile_dict_literal(PyObject* dict, SchemaNode& out, ConstantPoolB
   auto visited = for_each_dict_entry(dict, [&](PyObject* key, PyObject* value) -> Result<void> {
     if (PyUnicode_Check(key)) {
       auto slot = add_literal_field(key, fields);
-      if (!slot) return fail_with(std::move(slot.error()));
+      QUILLMAR_RETURN_IF_FAILED(slot);
       return compile_into(value, **slot, builder, definitions);
     }
     core::ExtrasPair& pair = extras.emplace_back();

@@ -136,7 +136,7 @@ bool is_unpacked_alias(PyObject* annotation) {
   if (is_builtin(origin, PyTuple_Type)) return AliasForm::Tuple;
 
   auto typing = checked(PyImport_ImportModule("typing"));
-  if (!typing) return fail_with(std::move(typing.error()));
+  QUILLMAR_RETURN_IF_FAILED(typing);
   // The markers leave no trace: whether a key is required is the typed
   // dict's business, read from its __required_keys__.
   if (is_typing_attribute(typing->get(), "Required", origin) ||
@@ -145,11 +145,11 @@ bool is_unpacked_alias(PyObject* annotation) {
   }
 
   auto cache = typing_cache();
-  if (!cache) return fail_with(std::move(cache.error()));
+  QUILLMAR_RETURN_IF_FAILED(cache);
   const TypingCache& c = **cache;
   if (origin == c.union_ || origin == c.union_type) return AliasForm::Union;
   auto literal = is_literal_form(origin);
-  if (!literal) return fail_with(std::move(literal.error()));
+  QUILLMAR_RETURN_IF_FAILED(literal);
   if (*literal) return AliasForm::Literal;
   if (origin == c.callable) return AliasForm::Callable;
   return unsupported_origin(safe_repr(origin));
@@ -160,7 +160,7 @@ bool is_unpacked_alias(PyObject* annotation) {
 Result<void> compile_generic_alias(PyObject* annotation, PyObject* origin, PyObject* args, SchemaNode& out,
                                    ConstantPoolBuilder& builder, std::vector<SchemaNode>& definitions) {
   auto form = classify_alias(annotation, origin, args);
-  if (!form) return fail_with(std::move(form.error()));
+  QUILLMAR_RETURN_IF_FAILED(form);
   switch (*form) {
     case AliasForm::List:
     case AliasForm::Set:

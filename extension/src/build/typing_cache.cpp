@@ -114,7 +114,7 @@ bool is_ellipsis(PyObject* object) {
 
 Result<bool> is_literal_form(PyObject* origin) {
   auto cache = typing_cache();
-  if (!cache) return fail_with(std::move(cache.error()));
+  QUILLMAR_RETURN_IF_FAILED(cache);
   return origin == (*cache)->literal;
 }
 

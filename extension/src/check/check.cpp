@@ -8,7 +8,7 @@ namespace quillmar::ext {
 
 Result<bool> check_membership(const CompiledSchema& schema, PyObject* value) {
   auto precompute = ensure_precompute(schema);
-  if (!precompute) return fail_with(std::move(precompute.error()));
+  QUILLMAR_RETURN_IF_FAILED(precompute);
   CheckState state(schema, *precompute);
   Path path;
   ErrorList errors;
@@ -19,7 +19,7 @@ Result<bool> check_membership(const CompiledSchema& schema, PyObject* value) {
 
 Result<void> check_or_raise(const CompiledSchema& schema, PyObject* value, bool fail_fast) {
   auto precompute = ensure_precompute(schema);
-  if (!precompute) return fail_with(std::move(precompute.error()));
+  QUILLMAR_RETURN_IF_FAILED(precompute);
   CheckState state(schema, *precompute);
   Path path;
   ErrorList errors;

@@ -215,7 +215,7 @@ struct ItemObjects {
 Result<ItemObjects> item_objects(const ErrorItem& item, std::string_view line) {
   ItemObjects objects;
   Result<PyRef> made = recurring_text_object(item.code);
-  if (!made) return fail_with(std::move(made.error()));
+  QUILLMAR_RETURN_IF_FAILED(made);
   objects.code = std::move(*made);
   if (!(made = path_to_tuple(item.path))) return fail_with(std::move(made.error()));
   objects.path = std::move(*made);
@@ -264,7 +264,7 @@ bool sets_are_plain(PyObject* error, PyTypeObject* type, const Names& names) {
 
 Result<PyRef> build(std::span<const ErrorItem> items) {
   Result<const Names*> names = report_names();
-  if (!names) return fail_with(std::move(names.error()));
+  QUILLMAR_RETURN_IF_FAILED(names);
   Result<PyRef> type = validation_error_type();
   if (!type) return type;
 
@@ -287,7 +287,7 @@ Result<PyRef> build(std::span<const ErrorItem> items) {
   auto line = [&](std::size_t i) { return std::string_view(text).substr(lines[i].first, lines[i].second); };
 
   Result<ItemObjects> first = item_objects(items.front(), line(0));
-  if (!first) return fail_with(std::move(first.error()));
+  QUILLMAR_RETURN_IF_FAILED(first);
   Result<PyRef> message = items.size() == 1 ? Result<PyRef>(first->message.clone()) : text_object(text);
   if (!message) return message;
   Result<PyRef> error = checked(PyObject_CallOneArg(type->get(), message->get()));
@@ -301,7 +301,7 @@ Result<PyRef> build(std::span<const ErrorItem> items) {
       dict = error_dict(*first, **names);
     } else {
       Result<ItemObjects> made = item_objects(items[i], line(i));
-      if (!made) return fail_with(std::move(made.error()));
+      QUILLMAR_RETURN_IF_FAILED(made);
       dict = error_dict(*made, **names);
     }
     if (!dict) return dict;
@@ -352,12 +352,12 @@ Result<PyRef> path_to_tuple(const Path& path) {
 
 Result<PyRef> errors_tuple(std::span<const ErrorItem> items) {
   Result<const Names*> names = report_names();
-  if (!names) return fail_with(std::move(names.error()));
+  QUILLMAR_RETURN_IF_FAILED(names);
   Result<PyRef> tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
   if (!tuple) return tuple;
   for (std::size_t i = 0; i < items.size(); ++i) {
     Result<ItemObjects> objects = item_objects(items[i], error_line(items[i]));
-    if (!objects) return fail_with(std::move(objects.error()));
+    QUILLMAR_RETURN_IF_FAILED(objects);
     Result<PyRef> dict = error_dict(*objects, **names);
     if (!dict) return dict;
     PyTuple_SET_ITEM(tuple->get(), static_cast<Py_ssize_t>(i), dict->release());

@@ -25,7 +25,7 @@ Result<PyObject*> make_validation_error_type() {
 
 Result<PyRef> validation_error_type() {
   Result<PyObject* const*> type = validation_error_cell.get_or_init(make_validation_error_type);
-  if (!type) return fail_with(std::move(type.error()));
+  QUILLMAR_RETURN_IF_FAILED(type);
   return PyRef::borrow(**type);
 }
 

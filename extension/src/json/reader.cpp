@@ -377,7 +377,7 @@ Result<PyRef> parse_json_to_python(PyObject* data) {
         break;
     }
     JsonParse<PyRef> parsed = parse_bytes_to_python(input.bytes, input.known_utf8);
-    if (!parsed) return fail_with(std::move(parsed.error()));
+    QUILLMAR_RETURN_IF_FAILED(parsed);
     if (!*parsed) return json_invalid(json_error_message(input.bytes, parsed->error()));
     return std::move(**parsed);
   } catch (const std::bad_alloc&) {
@@ -390,7 +390,7 @@ Result<std::optional<ParsedDocument>> parse_json_tree(PyObject* data) {
     JsonInput input = json_input_bytes(data);
     if (input.status != JsonInput::Status::Ready) return std::optional<ParsedDocument>();
     JsonParse<ParsedDocument> parsed = parse_bytes_to_tree(input.bytes, input.known_utf8, PyRef::borrow(data));
-    if (!parsed) return fail_with(std::move(parsed.error()));
+    QUILLMAR_RETURN_IF_FAILED(parsed);
     if (!*parsed) return std::optional<ParsedDocument>();
     return std::optional<ParsedDocument>(std::move(**parsed));
   } catch (const std::bad_alloc&) {

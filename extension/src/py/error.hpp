@@ -40,6 +40,20 @@ inline std::unexpected<Error> fail(PyObject* type, std::string message) {
 inline std::unexpected<Error> fetched() { return std::unexpected(Error::fetch()); }
 inline std::unexpected<Error> fail_with(Error error) { return std::unexpected(std::move(error)); }
 
+// Returns a failed Result's error from the enclosing function.
+#define QUILLMAR_RETURN_IF_FAILED(result)                                                 \
+  do {                                                                                    \
+    if (!(result)) return ::quillmar::ext::fail_with(std::move((result).error()));       \
+  } while (false)
+
+// Evaluates a Result and returns its error from the enclosing function.
+#define QUILLMAR_TRY(expression)                                                          \
+  do {                                                                                    \
+    if (auto quillmar_tried = (expression); !quillmar_tried) {                            \
+      return ::quillmar::ext::fail_with(std::move(quillmar_tried.error()));               \
+    }                                                                                     \
+  } while (false)
+
 // A new reference from the C API, or the pending exception.
 inline Result<PyRef> checked(PyObject* object) {
   if (!object) return fetched();

@@ -30,7 +30,7 @@ class OnceCell {
     } unlock{&mutex_};
     if (!ready_.load(std::memory_order_relaxed)) {
       Result<T> made = init();
-      if (!made) return fail_with(std::move(made.error()));
+      QUILLMAR_RETURN_IF_FAILED(made);
       value_.emplace(std::move(*made));
       ready_.store(true, std::memory_order_release);
     }

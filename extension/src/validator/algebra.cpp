@@ -33,11 +33,11 @@ struct Operands {
 Result<Operands> compile_operand(const CompiledSchema& receiver, const Signature& signature, PyObject* const* args,
                                  Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
-  if (auto ok = parse_fastcall(signature, args, nargs, kwnames, parsed); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_TRY(parse_fastcall(signature, args, nargs, kwnames, parsed));
   ConstantPoolBuilder builder(receiver.pool.copy());
   std::vector<SchemaNode> definitions = receiver.definitions;
   auto root = compile_annotation(parsed[0], builder, definitions);
-  if (!root) return fail_with(std::move(root.error()));
+  QUILLMAR_RETURN_IF_FAILED(root);
   Operands operands;
   operands.scope.pool = std::move(builder).take_pool();
   operands.scope.definitions = std::move(definitions);

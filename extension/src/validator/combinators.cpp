@@ -28,21 +28,21 @@ const Signature recursive_signature{nullptr, "recursive", builder_param, {}, 1};
 
 Result<PyRef> finish(SchemaNode root, ConstantPoolBuilder builder, std::vector<SchemaNode> definitions) {
   auto schema = finalize_schema(std::move(root), std::move(builder).take_pool(), std::move(definitions));
-  if (!schema) return fail_with(std::move(schema.error()));
+  QUILLMAR_RETURN_IF_FAILED(schema);
   return wrap_validator(std::move(*schema));
 }
 
 // union and intersection: one member per argument, in order, none merged.
 template <SchemaNode (*make)(std::vector<SchemaNode>)>
 Result<PyRef> combine(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  if (auto ok = parse_fastcall(signature, args, nargs, kwnames, {}); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_TRY(parse_fastcall(signature, args, nargs, kwnames, {}));
   ConstantPoolBuilder builder;
   std::vector<SchemaNode> definitions;
   std::vector<SchemaNode> members;
   members.reserve(static_cast<std::size_t>(nargs));
   for (Py_ssize_t i = 0; i < nargs; ++i) {
     auto member = compile_annotation(args[i], builder, definitions);
-    if (!member) return fail_with(std::move(member.error()));
+    QUILLMAR_RETURN_IF_FAILED(member);
     members.push_back(std::move(*member));
   }
   return finish(make(std::move(members)), std::move(builder), std::move(definitions));
@@ -58,26 +58,22 @@ Result<PyRef> intersection_function(PyObject* const* args, Py_ssize_t nargs, PyO
 
 Result<PyRef> complement_function(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
-  if (auto ok = parse_fastcall(complement_signature, args, nargs, kwnames, parsed); !ok) {
-    return fail_with(std::move(ok.error()));
-  }
+  QUILLMAR_TRY(parse_fastcall(complement_signature, args, nargs, kwnames, parsed));
   ConstantPoolBuilder builder;
   std::vector<SchemaNode> definitions;
   auto inner = compile_annotation(parsed[0], builder, definitions);
-  if (!inner) return fail_with(std::move(inner.error()));
+  QUILLMAR_RETURN_IF_FAILED(inner);
   return finish(SchemaNode::complement(std::move(*inner)), std::move(builder), std::move(definitions));
 }
 
 Result<PyRef> recursive_function(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
-  if (auto ok = parse_fastcall(recursive_signature, args, nargs, kwnames, parsed); !ok) {
-    return fail_with(std::move(ok.error()));
-  }
+  QUILLMAR_TRY(parse_fastcall(recursive_signature, args, nargs, kwnames, parsed));
   const std::uint64_t id = NEXT_PLACEHOLDER_ID.fetch_add(1, std::memory_order_relaxed);
   PyRef result;
   {
     auto placeholder = validator_from_root(SchemaNode::placeholder(id));
-    if (!placeholder) return fail_with(std::move(placeholder.error()));
+    QUILLMAR_RETURN_IF_FAILED(placeholder);
     // Our reference to the placeholder ends with the call; the builder may keep its own.
     result = PyRef::steal(PyObject_CallOneArg(parsed[0], placeholder->get()));
   }
@@ -86,7 +82,7 @@ Result<PyRef> recursive_function(PyObject* const* args, Py_ssize_t nargs, PyObje
   ConstantPoolBuilder builder;
   std::vector<SchemaNode> definitions;
   auto node = compile_annotation(result.get(), builder, definitions);
-  if (!node) return fail_with(std::move(node.error()));
+  QUILLMAR_RETURN_IF_FAILED(node);
 
   // The placeholder can also sit in a definition this compile appended: an
   // inner recursive(...) built inside the builder that mentions it. Binding
@@ -112,7 +108,7 @@ Result<CompiledSchema> union_operator(const CompiledSchema& schema, PyObject* ot
   ConstantPoolBuilder builder(schema.pool.copy());
   std::vector<SchemaNode> definitions = schema.definitions;
   auto node = compile_annotation(other, builder, definitions);
-  if (!node) return fail_with(std::move(node.error()));
+  QUILLMAR_RETURN_IF_FAILED(node);
   std::vector<SchemaNode> members;
   members.reserve(2);
   if (reflected) {

@@ -24,14 +24,12 @@ const Signature is_valid_json_signature{"Validator", "is_valid_json", data_param
 Result<PyRef> parse_and_check(PyObject* self, const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
   PyObject* parsed[2];
-  if (auto ok = parse_fastcall(signature, args, nargs, kwnames, parsed); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_TRY(parse_fastcall(signature, args, nargs, kwnames, parsed));
   auto fail_fast = read_fail_fast(parsed[1]);
-  if (!fail_fast) return fail_with(std::move(fail_fast.error()));
+  QUILLMAR_RETURN_IF_FAILED(fail_fast);
   Result<PyRef> document = parse_json_to_python(parsed[0]);
   if (!document) return document;
-  if (auto ok = check_or_raise(schema_of(self), document->get(), *fail_fast); !ok) {
-    return fail_with(std::move(ok.error()));
-  }
+  QUILLMAR_TRY(check_or_raise(schema_of(self), document->get(), *fail_fast));
   return document;
 }
 
@@ -55,10 +53,8 @@ bool tree_accepts(const CompiledSchema& schema, PyObject* data) {
 // the Python path, which reports exactly what validate reports.
 Result<PyRef> validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[2];
-  if (auto ok = parse_fastcall(validate_json_signature, args, nargs, kwnames, parsed); !ok) {
-    return fail_with(std::move(ok.error()));
-  }
-  if (auto fail_fast = read_fail_fast(parsed[1]); !fail_fast) return fail_with(std::move(fail_fast.error()));
+  QUILLMAR_TRY(parse_fastcall(validate_json_signature, args, nargs, kwnames, parsed));
+  QUILLMAR_TRY(read_fail_fast(parsed[1]));
   if (tree_accepts(schema_of(self), parsed[0])) return PyRef::borrow(Py_None);
   Result<PyRef> document = parse_and_check(self, validate_json_signature, args, nargs, kwnames);
   if (!document) return document;
@@ -74,15 +70,13 @@ Result<PyRef> load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 // type-checks.
 Result<PyRef> is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
-  if (auto ok = parse_fastcall(is_valid_json_signature, args, nargs, kwnames, parsed); !ok) {
-    return fail_with(std::move(ok.error()));
-  }
+  QUILLMAR_TRY(parse_fastcall(is_valid_json_signature, args, nargs, kwnames, parsed));
   Result<std::optional<ParsedDocument>> document = parse_json_tree(parsed[0]);
-  if (!document) return fail_with(std::move(document.error()));
+  QUILLMAR_RETURN_IF_FAILED(document);
   if (!*document) return PyRef::borrow(Py_False);
   const CompiledSchema& schema = schema_of(self);
   auto precompute = ensure_precompute(schema);
-  if (!precompute) return fail_with(std::move(precompute.error()));
+  QUILLMAR_RETURN_IF_FAILED(precompute);
   CheckState state(schema, *precompute);
   bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));

@@ -29,7 +29,7 @@ Result<CompiledSchema> compile_schema(PyObject* annotation) {
   ConstantPoolBuilder builder;
   std::vector<SchemaNode> definitions;
   auto root = compile_annotation(annotation, builder, definitions);
-  if (!root) return fail_with(std::move(root.error()));
+  QUILLMAR_RETURN_IF_FAILED(root);
   return finalize_schema(std::move(*root), std::move(builder).take_pool(), std::move(definitions));
 }
 
@@ -37,31 +37,31 @@ Result<PyRef> none() { return PyRef::borrow(Py_None); }
 
 Result<PyRef> validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[2];
-  if (auto ok = parse_fastcall(validate_signature, args, nargs, kwnames, parsed); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_TRY(parse_fastcall(validate_signature, args, nargs, kwnames, parsed));
   auto fail_fast = read_fail_fast(parsed[1]);
-  if (!fail_fast) return fail_with(std::move(fail_fast.error()));
-  if (auto ok = check_or_raise(schema_of(self), parsed[0], *fail_fast); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_RETURN_IF_FAILED(fail_fast);
+  QUILLMAR_TRY(check_or_raise(schema_of(self), parsed[0], *fail_fast));
   return none();
 }
 
 Result<PyRef> is_valid(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
-  if (auto ok = parse_fastcall(is_valid_signature, args, nargs, kwnames, parsed); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_TRY(parse_fastcall(is_valid_signature, args, nargs, kwnames, parsed));
   auto member = check_membership(schema_of(self), parsed[0]);
-  if (!member) return fail_with(std::move(member.error()));
+  QUILLMAR_RETURN_IF_FAILED(member);
   return PyRef::borrow(*member ? Py_True : Py_False);
 }
 
 Result<PyRef> ensure(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
-  if (auto ok = parse_fastcall(ensure_signature, args, nargs, kwnames, parsed); !ok) return fail_with(std::move(ok.error()));
-  if (auto ok = check_or_raise(schema_of(self), parsed[0], false); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_TRY(parse_fastcall(ensure_signature, args, nargs, kwnames, parsed));
+  QUILLMAR_TRY(check_or_raise(schema_of(self), parsed[0], false));
   return PyRef::borrow(parsed[0]);
 }
 
 Result<PyRef> deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
-  if (auto ok = parse_fastcall(deepcopy_signature, args, nargs, kwnames, parsed); !ok) return fail_with(std::move(ok.error()));
+  QUILLMAR_TRY(parse_fastcall(deepcopy_signature, args, nargs, kwnames, parsed));
   return wrap_validator(clone_schema(schema_of(self)));
 }
 

@@ -35,7 +35,7 @@ Result<void> add_attribute(PyObject* module, const char* name, PyRef value) {
 }
 
 Result<void> add_checked(PyObject* module, const char* name, Result<PyRef> value) {
-  if (!value) return fail_with(std::move(value.error()));
+  QUILLMAR_RETURN_IF_FAILED(value);
   return add_attribute(module, name, std::move(*value));
 }
 
@@ -43,13 +43,13 @@ Result<void> fill_module(PyObject* module) {
   if (!PyModule_Check(module)) return fail(PyExc_TypeError, not_an_instance_message(module, "module"));
   if (auto ok = add_checked(module, "ValidationError", validation_error_type()); !ok) return ok;
   auto type = validator_type();
-  if (!type) return fail_with(std::move(type.error()));
+  QUILLMAR_RETURN_IF_FAILED(type);
   if (auto ok = add_attribute(module, "Validator", PyRef::borrow(reinterpret_cast<PyObject*>(*type))); !ok) return ok;
   PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
   if (!module_name) return fetched();
   for (PyMethodDef* def = module_functions; def->ml_name; ++def) {
     auto function = checked(PyCMethod_New(def, module, module_name.get(), nullptr));
-    if (!function) return fail_with(std::move(function.error()));
+    QUILLMAR_RETURN_IF_FAILED(function);
     if (auto ok = add_attribute(module, def->ml_name, std::move(*function)); !ok) return ok;
   }
   if (auto ok = add_checked(module, "anything", validator_from_root(SchemaNode::leaf(core::NodeKind::Anything))); !ok) {

@@ -59,7 +59,7 @@ Result<PyTypeObject*> validator_type() {
     if (!made) return fetched();
     return reinterpret_cast<PyTypeObject*>(made);
   });
-  if (!type) return fail_with(std::move(type.error()));
+  QUILLMAR_RETURN_IF_FAILED(type);
   return **type;
 }
 
@@ -82,7 +82,7 @@ Result<PyRef> wrap_validator_as(PyTypeObject* type, CompiledSchema schema) {
 
 Result<PyRef> wrap_validator(CompiledSchema schema) {
   auto type = validator_type();
-  if (!type) return fail_with(std::move(type.error()));
+  QUILLMAR_RETURN_IF_FAILED(type);
   return wrap_validator_as(*type, std::move(schema));
 }
 

@@ -29,7 +29,7 @@ Result<void> discard_unless_memory_error() {
 Result<PyRef> interned_text(std::string_view text) {
   PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
   if (!str) {
-    if (auto failed = discard_unless_memory_error(); !failed) return fail_with(std::move(failed.error()));
+    QUILLMAR_TRY(discard_unless_memory_error());
     return PyRef();
   }
   PyUnicode_InternInPlace(&str);
@@ -132,7 +132,7 @@ struct Filler {
   Result<void> record(const SchemaNode& n) {
     if (!n.fields.empty() && !out.record_index.contains(n.fields.data())) {
       auto index = RecordIndex::build(n.fields);
-      if (!index) return fail_with(std::move(index.error()));
+      QUILLMAR_RETURN_IF_FAILED(index);
       out.record_index.emplace(n.fields.data(), std::move(*index));
     }
     if (auto done = fields(n.fields); !done) return done;
@@ -238,7 +238,7 @@ Result<RecordIndex> RecordIndex::build(std::span<const core::RecordField> fields
   index.key_objects_.assign(index.keys_.size(), nullptr);
   for (std::size_t k = 0; k < index.keys_.size(); ++k) {
     auto str = interned_text(index.keys_[k].text);
-    if (!str) return fail_with(std::move(str.error()));
+    QUILLMAR_RETURN_IF_FAILED(str);
     if (!*str) continue;
     const Py_hash_t hash = PyUnicode_Type.tp_hash(str->get());
     for (std::size_t at = static_cast<std::size_t>(hash) & mask;; at = (at + 1) & mask) {
@@ -309,8 +309,8 @@ Result<const Precompute*> ensure_precompute(const CompiledSchema& schema) {
   return schema.precompute->get_or_init([&schema]() -> Result<Precompute> {
     Precompute tables;
     Filler filler{schema.pool, tables};
-    if (auto done = filler.node(schema.root); !done) return fail_with(std::move(done.error()));
-    if (auto done = filler.nodes(schema.definitions); !done) return fail_with(std::move(done.error()));
+    QUILLMAR_TRY(filler.node(schema.root));
+    QUILLMAR_TRY(filler.nodes(schema.definitions));
     std::sort(tables.matchers.begin(), tables.matchers.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     tables.json_tree_walk_pure = json_walk_runs_no_python(schema);
