@@ -7,6 +7,7 @@
 
 #include "py/ref.hpp"
 #include "text.hpp"
+#include "py/utf8_view.hpp"
 
 namespace quillmar::ext {
 namespace {
@@ -37,12 +38,10 @@ class PrefixText {
                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(str))));
       return;
     }
-    Py_ssize_t size = 0;
-    if (const char* data = PyUnicode_AsUTF8AndSize(str, &size)) {
-      append(std::string_view(data, static_cast<std::size_t>(size)));
+    if (std::optional<std::string_view> text = utf8_view(str)) {
+      append(*text);
       return;
     }
-    PyErr_Clear();
     append(utf8_lossy(str));
   }
 

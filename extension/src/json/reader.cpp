@@ -11,6 +11,7 @@
 #include "json/parser.hpp"
 #include "json/string_cache.hpp"
 #include "json/utf8.hpp"
+#include "py/utf8_view.hpp"
 
 namespace quillmar::ext {
 
@@ -90,13 +91,9 @@ std::string json_error_message(std::string_view input, JsonSyntaxError error) {
 
 JsonInput json_input_bytes(PyObject* data) {
   if (PyUnicode_Check(data)) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(data, &size);
-    if (!text) {
-      PyErr_Clear();
-      return {JsonInput::Status::Undecodable, {}, false};
-    }
-    return {JsonInput::Status::Ready, {text, static_cast<std::size_t>(size)}, true};
+    std::optional<std::string_view> text = utf8_view(data);
+    if (!text) return {JsonInput::Status::Undecodable, {}, false};
+    return {JsonInput::Status::Ready, *text, true};
   }
   if (PyBytes_Check(data)) {
     return {JsonInput::Status::Ready,

@@ -1,4 +1,5 @@
 #include "json/string_cache.hpp"
+#include "py/utf8_view.hpp"
 
 #include <algorithm>
 #include <array>
@@ -98,13 +99,8 @@ bool same_text(PyObject* text, std::string_view bytes, bool ascii) {
   if (ascii) return false;
   // Stored non-ASCII entries had their UTF-8 form made when inserted, so this
   // only reads it.
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-  if (!utf8) {
-    PyErr_Clear();
-    return false;
-  }
-  return static_cast<std::size_t>(size) == bytes.size() && std::memcmp(utf8, bytes.data(), bytes.size()) == 0;
+  std::optional<std::string_view> utf8 = utf8_view(text);
+  return utf8 && *utf8 == bytes;
 }
 
 }  // namespace

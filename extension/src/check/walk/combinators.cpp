@@ -8,6 +8,7 @@
 #include "check/walk/memoised_ref.hpp"
 #include "check/walk/precompute.hpp"
 #include "check/walk/walk.hpp"
+#include "py/utf8_view.hpp"
 #include "quillmar/core/kinds.hpp"
 
 namespace quillmar::ext {
@@ -46,13 +47,9 @@ std::optional<bool> literal_union_lookup(const LiteralSets& sets, PyObject* valu
     return sets.has_int(static_cast<std::int64_t>(number));
   }
   if (Py_IS_TYPE(value, &PyUnicode_Type)) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(value, &size);
-    if (!text) {
-      PyErr_Clear();
-      return std::nullopt;
-    }
-    return sets.has_str(std::string_view(text, static_cast<std::size_t>(size)));
+    std::optional<std::string_view> text = utf8_view(value);
+    if (!text) return std::nullopt;
+    return sets.has_str(*text);
   }
   return std::nullopt;
 }

@@ -19,6 +19,7 @@
 #include "check/walk/precompute.hpp"
 #include "check/walk/record_keys.hpp"
 #include "keyed_hash.hpp"
+#include "py/utf8_view.hpp"
 #include "regex/pattern.hpp"
 
 namespace quillmar::ext {
@@ -111,17 +112,6 @@ bool has_kind_type(NodeKind kind, const JsonValue& value) {
   return false;
 }
 
-// A str's UTF-8 text; nothing for a lone surrogate, which no JSON string holds.
-std::optional<std::string_view> utf8_of(PyObject* str) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
-  if (!data) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  return std::string_view(data, static_cast<std::size_t>(size));
-}
-
 // An exact int that fits 64 bits.
 std::optional<std::int64_t> small_int_of(PyObject* object) {
   if (!PyLong_CheckExact(object)) return std::nullopt;
@@ -157,7 +147,7 @@ std::optional<std::int64_t> small_int_of(PyObject* object) {
     case JsonKind::Float:
       return PyFloat_AS_DOUBLE(literal) == value.as_float();
     case JsonKind::String: {
-      std::optional<std::string_view> text = utf8_of(literal);
+      std::optional<std::string_view> text = utf8_view(literal);
       return text && *text == value.as_string();
     }
     case JsonKind::Array:

@@ -7,6 +7,7 @@
 #include "check/walk/json_walk.hpp"
 #include "compiled_schema.hpp"
 #include "py/once.hpp"
+#include "py/utf8_view.hpp"
 
 namespace quillmar::ext {
 
@@ -41,21 +42,6 @@ Result<PyRef> interned_text(std::string_view text) {
 Py_hash_t str_text_hash(PyObject* str) {
   Py_hash_t cached = reinterpret_cast<PyASCIIObject*>(str)->hash;
   return cached != -1 ? cached : PyUnicode_Type.tp_hash(str);
-}
-
-// The UTF-8 text of a str; compact ASCII is read in place without a call.
-std::optional<std::string_view> str_text(PyObject* str) {
-  if (PyUnicode_IS_COMPACT_ASCII(str)) {
-    return std::string_view(static_cast<const char*>(PyUnicode_DATA(str)),
-                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
-  }
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
-  if (!data) {
-    PyErr_Clear();  // a lone surrogate: no declared text can match
-    return std::nullopt;
-  }
-  return std::string_view(data, static_cast<std::size_t>(size));
 }
 
 struct Filler {
@@ -188,12 +174,7 @@ struct Filler {
           sets.ints.insert(static_cast<std::int64_t>(value));
         }
       } else if (PyUnicode_CheckExact(literal)) {
-        Py_ssize_t size = 0;
-        if (const char* data = PyUnicode_AsUTF8AndSize(literal, &size)) {
-          sets.strs.emplace(data, static_cast<std::size_t>(size));
-        } else {
-          PyErr_Clear();
-        }
+        if (std::optional<std::string_view> text = utf8_view(literal)) sets.strs.emplace(*text);
       }
     }
     return sets;
@@ -262,7 +243,7 @@ std::optional<std::size_t> RecordIndex::find(PyObject* str_key) const {
     if (slot.key_plus_one == 0) return std::nullopt;
     if (slot.object == str_key) return slot.key_plus_one - 1;
     if (slot.hash != hash) continue;
-    std::optional<std::string_view> text = str_text(str_key);
+    std::optional<std::string_view> text = utf8_view(str_key);
     if (!text) return std::nullopt;
     if (*text == keys_[slot.key_plus_one - 1].text) return slot.key_plus_one - 1;
   }

@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 
 #include "check/walk/precompute.hpp"
+#include "py/utf8_view.hpp"
 #include "check/walk/walk.hpp"
 #include "regex/pattern.hpp"
 #include "text.hpp"
@@ -87,16 +88,9 @@ std::string exception_text(PyObject* exception) {
 
 bool pattern_outcome(const Constraint& constraint, PyObject* value, const Precompute& tables) {
   if (!PyUnicode_Check(value)) return false;
-  Py_ssize_t size = 0;
-  const char* data = nullptr;
-  if (PyUnicode_IS_COMPACT_ASCII(value)) {  // its text is its UTF-8, in place
-    data = static_cast<const char*>(PyUnicode_DATA(value));
-    size = PyUnicode_GET_LENGTH(value);
-  } else if (!(data = PyUnicode_AsUTF8AndSize(value, &size))) {
-    PyErr_Clear();  // a lone surrogate cannot be matched
-    return false;
-  }
-  const std::string_view text(data, static_cast<std::size_t>(size));
+  std::optional<std::string_view> utf8 = utf8_view(value);
+  if (!utf8) return false;  // a lone surrogate cannot be matched
+  const std::string_view text = *utf8;
   if (const PatternMatcher* matcher = tables.matcher(constraint)) {
     return matcher->dfa ? matcher->dfa->matches(text) : pattern_matches(*matcher->regex, text);
   }
