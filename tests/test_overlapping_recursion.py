@@ -128,6 +128,25 @@ def test_outcomes_met_at_the_level_limit_are_not_reused_elsewhere():
     assert all(e["path"][0] == 1 for e in info.value.errors)
 
 
+def test_a_reused_outcome_counts_its_levels_for_the_steps_around_it():
+    # w reuses a's outcome near the top; w's own outcome must still need a's levels, so that met again 40
+    # levels down it fails with recursion_limit as it would without reuse.
+    v = Validator(recursive(lambda r: union(int, list[r], list[union(r, str)])))
+    a = lists(100, 1, filler=1)
+    w = [a]
+    deep = w
+    for _ in range(40):
+        deep = [deep]
+    value = [a, w, [deep]]
+    assert v.is_valid([[deep]]) is False
+    assert v.is_valid(value) is False
+    assert v.is_valid_json(json.dumps(value)) is False
+    with pytest.raises(qm.ValidationError) as info:
+        v.validate(value)
+    assert {e["code"] for e in info.value.errors} == {"recursion_limit"}
+    assert all(e["path"][0] == 2 for e in info.value.errors)
+
+
 def test_a_loop_is_reported_where_the_value_contains_itself():
     looped = [1]
     looped.append(looped)

@@ -29,16 +29,22 @@ class DictEntries {
   Step next(PyRef& key, PyRef& value) {
     if (PyDict_GET_SIZE(dict_.get()) != size_) return changed("dictionary changed size during iteration");
     int found = 0;
+    PyRef next_key;
+    PyRef next_value;
     Py_BEGIN_CRITICAL_SECTION(dict_.get());
     PyObject* raw_key = nullptr;
     PyObject* raw_value = nullptr;
     found = PyDict_Next(dict_.get(), &position_, &raw_key, &raw_value);
     if (found) {
-      key = PyRef::borrow(raw_key);
-      value = PyRef::borrow(raw_value);
+      next_key = PyRef::borrow(raw_key);
+      next_value = PyRef::borrow(raw_value);
     }
     Py_END_CRITICAL_SECTION();
     if (!found) return Step::End;
+    // Both are held before the previous entry is let go: its release may run
+    // Python code that changes the dict.
+    key = std::move(next_key);
+    value = std::move(next_value);
     return counted();
   }
 

@@ -10,7 +10,9 @@
 // current path is answered by that pair's own entry before the walk gets
 // there. A walk that met a refusal (a loop, the level limit) depends on the
 // pairs active above it, so its outcome is kept only for the same path: the
-// same guard context.
+// same guard context. The guard's pairs carry no mode while outcomes are kept
+// by mode: a walk that accepts visits the same steps in every mode, and a
+// loop's rejection is a rejection in every mode, so the two agree.
 #pragma once
 
 #include <Python.h>

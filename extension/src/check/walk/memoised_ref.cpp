@@ -52,6 +52,8 @@ const CheckMemo::Outcome* begin_memo_step(CheckState& state, std::uint64_t defin
                                         ? anywhere
                                         : memo.find(definition, identity, mode, context);
   if (known) {
+    // The levels the reused walk took count for every step around this one.
+    guard.merge_peak(levels_before + known->levels);
     if (errors) replay_items(known->items, *path, *errors);
     return known;
   }
