@@ -131,3 +131,35 @@ std::uint64_t pattern_depth(const SeqPattern& pattern) {
 }
 
 }  // namespace quillmar::core
+
+namespace quillmar::core {
+namespace {
+
+void number_pattern(SeqPattern& pattern, std::uint32_t& next);
+
+void number_node(SchemaNode& node, std::uint32_t& next) {
+  node.slot = next++;
+  for (SchemaNode& child : node.children) number_node(child, next);
+  for (SeqPattern& pattern : node.pattern) number_pattern(pattern, next);
+  for (RecordField& field : node.fields) number_node(field.node, next);
+  for (ExtrasPair& pair : node.extras) {
+    number_node(pair.key, next);
+    number_node(pair.value, next);
+  }
+}
+
+void number_pattern(SeqPattern& pattern, std::uint32_t& next) {
+  for (SchemaNode& item : pattern.item) number_node(item, next);
+  for (SeqPattern& part : pattern.parts) number_pattern(part, next);
+}
+
+}  // namespace
+
+std::uint32_t number_nodes(SchemaNode& root, std::vector<SchemaNode>& definitions) {
+  std::uint32_t next = 0;
+  number_node(root, next);
+  for (SchemaNode& body : definitions) number_node(body, next);
+  return next;
+}
+
+}  // namespace quillmar::core

@@ -44,6 +44,7 @@ Result<CompiledSchema> finalize_schema(SchemaNode root, ConstantPool pool, std::
   schema.pool = std::move(pool);
   schema.definitions = std::move(definitions);
   schema.root = std::move(root);
+  schema.slot_count = core::number_nodes(schema.root, schema.definitions);
   return schema;
 }
 
@@ -52,6 +53,7 @@ CompiledSchema clone_schema(const CompiledSchema& schema) {
   copy.pool = schema.pool.copy();
   copy.definitions = schema.definitions;
   copy.root = schema.root;
+  copy.slot_count = schema.slot_count;
   return copy;
 }
 
@@ -61,6 +63,7 @@ CompiledSchema with_records_open(const CompiledSchema& schema, bool open) {
   copy.definitions.reserve(schema.definitions.size());
   for (const SchemaNode& body : schema.definitions) copy.definitions.push_back(core::set_records_open(body, open));
   copy.root = core::set_records_open(schema.root, open);
+  copy.slot_count = core::number_nodes(copy.root, copy.definitions);
   return copy;
 }
 

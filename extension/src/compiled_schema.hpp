@@ -34,6 +34,9 @@ struct CompiledSchema {
   ConstantPool pool;
   std::vector<SchemaNode> definitions;
   SchemaNode root;
+  // Nodes numbered for the check tables (finalize_schema, with_records_open;
+  // a clone keeps the numbers of the tree it copies).
+  std::uint32_t slot_count = 0;
   // Empty in every schema made here (copies included); filled by the first check.
   PrecomputeCellPtr precompute = make_precompute_cell();
 };

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "class_inclusion.hpp"
 #include "py/once.hpp"

@@ -1,6 +1,6 @@
 #include "check/check.hpp"
 
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "errors/report.hpp"
 

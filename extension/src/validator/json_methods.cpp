@@ -4,7 +4,7 @@
 
 #include "check/check.hpp"
 #include "check/walk/json_walk.hpp"
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "json/reader.hpp"
 #include "py/args.hpp"
 #include "validator/validator_type.hpp"

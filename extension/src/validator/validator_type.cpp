@@ -3,6 +3,7 @@
 #include <new>
 
 #include "py/once.hpp"
+#include "quillmar/core/measures.hpp"
 #include "validator/slots.hpp"
 
 namespace quillmar::ext {
@@ -89,6 +90,7 @@ Result<PyRef> wrap_validator(CompiledSchema schema) {
 Result<PyRef> validator_from_root(SchemaNode root) {
   CompiledSchema schema;
   schema.root = std::move(root);
+  schema.slot_count = core::number_nodes(schema.root, schema.definitions);
   return wrap_validator(std::move(schema));
 }
 

@@ -92,9 +92,15 @@ struct Constraint {
 // One schema node: a kind and the payload fields that kind uses. Fields a kind
 // does not use stay empty; the accessors below name each payload as the model
 // does.
+// A node's place in the check tables of the finished schema that holds it.
+inline constexpr std::uint32_t NO_SLOT = UINT32_MAX;
+
 struct SchemaNode {
   NodeKind kind = NodeKind::Anything;
   SeqKind seq_kind = SeqKind::List;  // Sequence
+  // Numbered when a schema is finished (number_nodes); no part of the node's
+  // meaning, so equality, order and hash never read it.
+  std::uint32_t slot = NO_SLOT;
   std::uint64_t word = 0;            // value_index, class_index, definition or placeholder_id
   std::vector<SchemaNode> children;  // element, inner or base (one); Union/Intersection members
   std::vector<SeqPattern> pattern;   // Sequence: exactly one

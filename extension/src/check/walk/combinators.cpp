@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "check/walk/memoised_ref.hpp"
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "py/utf8_view.hpp"
 #include "quillmar/core/kinds.hpp"

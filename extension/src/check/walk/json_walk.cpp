@@ -16,7 +16,7 @@
 #include <span>
 #include <vector>
 
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "check/walk/record_keys.hpp"
 #include "keyed_hash.hpp"
 #include "py/utf8_view.hpp"

@@ -7,7 +7,7 @@
 #include <array>
 #include <optional>
 
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "check/walk/record_keys.hpp"
 #include "check/walk/walk.hpp"
 #include "py/dict_entries.hpp"

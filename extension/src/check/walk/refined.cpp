@@ -1,7 +1,7 @@
 // The Refined rule: the base first, then each constraint in stored order.
 #include <fmt/format.h>
 
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "py/utf8_view.hpp"
 #include "check/walk/walk.hpp"
 #include "regex/pattern.hpp"

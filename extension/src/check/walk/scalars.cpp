@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "text.hpp"
 

@@ -1,4 +1,4 @@
-#include "check/walk/precompute.hpp"
+#include "check/plan/precompute.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -115,11 +115,22 @@ struct Filler {
     return {};
   }
 
+  // The slot's entry to fill, or nullptr when the node has none to take
+  // (already filled, or outside the numbered tree).
+  std::uint32_t* free_entry(const SchemaNode& n) {
+    const std::uint32_t slot = n.slot;
+    if (slot >= out.node_of_slot.size()) return nullptr;
+    if (out.node_of_slot[slot] != nullptr) return nullptr;
+    out.node_of_slot[slot] = &n;
+    return &out.entry_of_slot[slot];
+  }
+
   Result<void> record(const SchemaNode& n) {
-    if (!n.fields.empty() && !out.record_index.contains(n.fields.data())) {
+    if (std::uint32_t* entry = n.fields.empty() ? nullptr : free_entry(n)) {
       auto index = RecordIndex::build(n.fields);
       QUILLMAR_RETURN_IF_FAILED(index);
-      out.record_index.emplace(n.fields.data(), std::move(*index));
+      *entry = static_cast<std::uint32_t>(out.records.size());
+      out.records.push_back(std::move(*index));
     }
     if (auto done = fields(n.fields); !done) return done;
     for (const core::ExtrasPair& pair : n.extras) {
@@ -130,7 +141,7 @@ struct Filler {
   }
 
   Result<void> object(const SchemaNode& n) {
-    if (!n.fields.empty() && !out.attribute_names.contains(n.fields.data())) {
+    if (std::uint32_t* entry = n.fields.empty() ? nullptr : free_entry(n)) {
       std::vector<PyRef> names;
       names.reserve(n.fields.size());
       for (const core::RecordField& field : n.fields) {
@@ -145,15 +156,19 @@ struct Filler {
         PyUnicode_InternInPlace(&name);
         names.push_back(PyRef::steal(name));
       }
-      if (!names.empty()) out.attribute_names.emplace(n.fields.data(), std::move(names));
+      if (!names.empty()) {
+        *entry = static_cast<std::uint32_t>(out.attribute_names.size());
+        out.attribute_names.push_back(std::move(names));
+      }
     }
     return fields(n.fields);
   }
 
   Result<void> union_of(const SchemaNode& n) {
-    if (!out.literal_unions.contains(n.members().data())) {
+    if (std::uint32_t* entry = free_entry(n)) {
       if (std::optional<LiteralSets> sets = literal_sets(n.members())) {
-        out.literal_unions.emplace(n.members().data(), std::move(*sets));
+        *entry = static_cast<std::uint32_t>(out.literal_unions.size());
+        out.literal_unions.push_back(std::move(*sets));
       }
     }
     return nodes(n.members());
@@ -256,13 +271,13 @@ std::optional<std::size_t> RecordIndex::find(std::string_view text) const {
 }
 
 const RecordIndex* Precompute::record(const SchemaNode& record) const {
-  auto at = record_index.find(record.fields.data());
-  return at == record_index.end() ? nullptr : &at->second;
+  const std::uint32_t at = entry(record);
+  return at == NO_ENTRY ? nullptr : &records[at];
 }
 
 const LiteralSets* Precompute::literal_sets(const SchemaNode& union_node) const {
-  auto at = literal_unions.find(union_node.members().data());
-  return at == literal_unions.end() ? nullptr : &at->second;
+  const std::uint32_t at = entry(union_node);
+  return at == NO_ENTRY ? nullptr : &literal_unions[at];
 }
 
 const re2::RE2* Precompute::pattern(std::string_view pattern_text) const {
@@ -277,9 +292,9 @@ const PatternMatcher* Precompute::matcher(const core::Constraint& regex) const {
 }
 
 std::span<const PyRef> Precompute::attribute_names_of(const SchemaNode& object) const {
-  auto at = attribute_names.find(object.fields.data());
-  if (at == attribute_names.end()) return {};
-  return at->second;
+  const std::uint32_t at = entry(object);
+  if (at == NO_ENTRY) return {};
+  return attribute_names[at];
 }
 
 void PrecomputeCellDeleter::operator()(PrecomputeCell* cell) const { delete cell; }
@@ -289,6 +304,8 @@ PrecomputeCellPtr make_precompute_cell() { return PrecomputeCellPtr(new Precompu
 Result<const Precompute*> ensure_precompute(const CompiledSchema& schema) {
   return schema.precompute->get_or_init([&schema]() -> Result<Precompute> {
     Precompute tables;
+    tables.node_of_slot.assign(schema.slot_count, nullptr);
+    tables.entry_of_slot.assign(schema.slot_count, Precompute::NO_ENTRY);
     Filler filler{schema.pool, tables};
     QUILLMAR_TRY(filler.node(schema.root));
     QUILLMAR_TRY(filler.nodes(schema.definitions));

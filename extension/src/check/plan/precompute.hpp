@@ -1,6 +1,8 @@
-// A compiled schema's lookup tables: built once per validator, shared
-// read-only by every thread that checks with it. The walk gives the same
-// answers without them (an empty Precompute is valid); they only save work.
+// A compiled schema's check plan: lookup tables built once per validator from
+// the finished schema, shared read-only by every thread that checks with it,
+// and read by node slot (the numbers finalize_schema gives the nodes). The
+// walk gives the same answers without them (an empty Precompute is valid);
+// they only save work.
 #pragma once
 
 #include <Python.h>
@@ -98,16 +100,20 @@ struct PatternMatcher {
 };
 
 struct Precompute {
-  // Keyed by the address of a node's field or member list, which the
-  // compiled schema owns and never moves.
-  std::unordered_map<const void*, RecordIndex> record_index;
-  std::unordered_map<const void*, LiteralSets> literal_unions;
+  // By node slot: the node the slot was given to, and its entry in the table
+  // of its kind (records, literal unions, attribute names), NO_ENTRY where it
+  // has none. A node is found only by its own address, so a node of another
+  // tree never reads these tables.
+  static constexpr std::uint32_t NO_ENTRY = UINT32_MAX;
+  std::vector<const core::SchemaNode*> node_of_slot;
+  std::vector<std::uint32_t> entry_of_slot;
+  std::vector<RecordIndex> records;
+  std::vector<LiteralSets> literal_unions;
+  std::vector<std::vector<PyRef>> attribute_names;
   std::unordered_map<std::string, CompiledPattern, TextHash, std::equal_to<>> regex_cache;
   // By the address of a Regex constraint of the schema, sorted by it; found
   // without hashing the pattern text.
   std::vector<std::pair<const core::Constraint*, PatternMatcher>> matchers;
-  // Interned attribute names of each Object node, in field order.
-  std::unordered_map<const void*, std::vector<PyRef>> attribute_names;
   // Whether the JSON tree walk runs no Python code for this schema, so that
   // it may decide a document without making Python objects.
   bool json_tree_walk_pure = false;
@@ -118,6 +124,12 @@ struct Precompute {
   const re2::RE2* pattern(std::string_view pattern_text) const;
   const PatternMatcher* matcher(const core::Constraint& regex) const;
   std::span<const PyRef> attribute_names_of(const core::SchemaNode& object) const;
+
+  std::uint32_t entry(const core::SchemaNode& node) const {
+    const std::uint32_t slot = node.slot;
+    if (slot >= node_of_slot.size() || node_of_slot[slot] != &node) return NO_ENTRY;
+    return entry_of_slot[slot];
+  }
 };
 
 // The schema's tables, built by the first check that finds the cell empty.
