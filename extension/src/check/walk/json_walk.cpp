@@ -420,7 +420,7 @@ class JsonConstraints {
                                                          : *size <= constraint.length();
       }
       case ConstraintKind::Regex:
-        return matches(constraint.pattern_text);
+        return matches(constraint);
       case ConstraintKind::Ge:
         return compare(constraint, [](auto a, auto b) { return a >= b; });
       case ConstraintKind::Gt:
@@ -458,8 +458,13 @@ class JsonConstraints {
   }
 
   // Only a str can match; a JSON string's bytes are its UTF-8 text.
-  bool matches(const std::string& pattern_text) const {
+  bool matches(const Constraint& constraint) const {
     if (value_.kind() != JsonKind::String) return false;
+    const std::string& pattern_text = constraint.pattern_text;
+    if (const PatternMatcher* matcher = ctx_.precompute()->matcher(constraint)) {
+      return matcher->dfa ? matcher->dfa->matches(value_.as_string())
+                          : pattern_matches(*matcher->regex, value_.as_string());
+    }
     const re2::RE2* pattern = ctx_.precompute()->pattern(pattern_text);
     CompiledPattern on_the_spot;
     if (!pattern) {
