@@ -238,27 +238,8 @@ Result<PyRef> error_dict(const ItemObjects& objects, const Names& names) {
   return filled_dict(names.item_template, names, values);
 }
 
-// Whether the six attribute sets would only fill a new instance dict, so that
-// installing a prepared one is the same: the instance is of the class itself
-// (a replaced __new__ may return anything), the class keeps the default
-// __setattr__, no class attribute stands under one of the names (a descriptor
-// would take its set; the builtin bases cannot gain one), and the instance has
-// no dict yet (a replaced __init__ may have filled one).
-bool class_sets_are_plain(PyTypeObject* type, const Names& names);
-
-bool sets_are_plain(PyObject* error, PyTypeObject* type, const Names& names) {
-  if (Py_TYPE(error) != type || type->tp_setattro != PyObject_GenericSetAttr) return false;
-  if (reinterpret_cast<PyBaseExceptionObject*>(error)->dict) return false;
-  // The class's answer is kept under its version tag, which any change to
-  // the class or its bases replaces.
-  static std::atomic<unsigned int> proven_version{0};
-  const unsigned int version = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
-  if (version != 0 && proven_version.load(std::memory_order_relaxed) == version) return true;
-  if (!class_sets_are_plain(type, names)) return false;
-  if (version != 0) proven_version.store(version, std::memory_order_relaxed);
-  return true;
-}
-
+// No class attribute of the class or its heap bases stands under one of the
+// six names (a descriptor would take its set; the builtin bases cannot gain one).
 bool class_sets_are_plain(PyTypeObject* type, const Names& names) {
   PyObject* mro = type->tp_mro;
   if (!mro || !PyTuple_Check(mro)) return false;
@@ -273,6 +254,24 @@ bool class_sets_are_plain(PyTypeObject* type, const Names& names) {
       if (found != 0) return false;
     }
   }
+  return true;
+}
+
+// Whether the six attribute sets would only fill a new instance dict, so that
+// installing a prepared one is the same: the instance is of the class itself
+// (a replaced __new__ may return anything), the class keeps the default
+// __setattr__ and its attributes plain, and the instance has no dict yet (a
+// replaced __init__ may have filled one).
+bool sets_are_plain(PyObject* error, PyTypeObject* type, const Names& names) {
+  if (Py_TYPE(error) != type || type->tp_setattro != PyObject_GenericSetAttr) return false;
+  if (reinterpret_cast<PyBaseExceptionObject*>(error)->dict) return false;
+  // The class's answer is kept under its version tag, which any change to
+  // the class or its bases replaces.
+  static std::atomic<unsigned int> proven_version{0};
+  const unsigned int version = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
+  if (version != 0 && proven_version.load(std::memory_order_relaxed) == version) return true;
+  if (!class_sets_are_plain(type, names)) return false;
+  if (version != 0) proven_version.store(version, std::memory_order_relaxed);
   return true;
 }
 

@@ -291,6 +291,21 @@ const PatternMatcher* Precompute::matcher(const core::Constraint& regex) const {
   return at != matchers.end() && at->first == &regex ? &at->second : nullptr;
 }
 
+bool Precompute::text_matches(const core::Constraint& regex, std::string_view text) const {
+  if (const PatternMatcher* found = matcher(regex)) {
+    return found->dfa ? found->dfa->matches(text) : pattern_matches(*found->regex, text);
+  }
+  const re2::RE2* compiled_pattern = pattern(regex.pattern_text);
+  CompiledPattern on_the_spot;
+  if (!compiled_pattern) {
+    Result<CompiledPattern> compiled = compile_pattern(regex.pattern_text);
+    if (!compiled) return false;
+    on_the_spot = std::move(*compiled);
+    compiled_pattern = on_the_spot.get();
+  }
+  return pattern_matches(*compiled_pattern, text);
+}
+
 std::span<const PyRef> Precompute::attribute_names_of(const SchemaNode& object) const {
   const std::uint32_t at = entry(object);
   if (at == NO_ENTRY) return {};

@@ -123,6 +123,10 @@ struct Precompute {
   const LiteralSets* literal_sets(const core::SchemaNode& union_node) const;
   const re2::RE2* pattern(std::string_view pattern_text) const;
   const PatternMatcher* matcher(const core::Constraint& regex) const;
+  // Whether UTF-8 text matches a Regex constraint in full: through its
+  // matcher, else its pattern compiled on the spot (a pattern the compiler
+  // would refuse admits nothing).
+  bool text_matches(const core::Constraint& regex, std::string_view text) const;
   std::span<const PyRef> attribute_names_of(const core::SchemaNode& object) const;
 
   std::uint32_t entry(const core::SchemaNode& node) const {

@@ -48,8 +48,8 @@ class CheckMemo {
   CheckMemo(const CheckMemo&) = delete;
   CheckMemo& operator=(const CheckMemo&) = delete;
 
-  bool on() const { return state_ == State::On; }
-  void start() { state_ = State::On; }
+  bool on() const { return on_; }
+  void start() { on_ = true; }
 
   // context is ANY_CONTEXT or the guard context the outcome was met in.
   const Outcome* find(std::uint64_t definition, const void* identity, MemoMode mode, std::uint64_t context) const;
@@ -59,10 +59,9 @@ class CheckMemo {
              Outcome outcome);
 
  private:
-  enum class State : std::uint8_t { Idle, On };
   struct Table;
 
-  State state_ = State::Idle;
+  bool on_ = false;
   std::unique_ptr<Table> table_;
 };
 

@@ -23,7 +23,7 @@ constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
   Path path;
   ErrorList errors;
   for (const SchemaNode& member : members) {
-    const std::uint64_t steps = ctx.state->ref_steps;
+    const std::uint64_t steps = ctx.state->guard.entered();
     if (walk(member, value, path, ctx, errors)) return true;
     note_rewalk(steps, *ctx.state);
     path.clear();
@@ -85,7 +85,7 @@ void report_union(const std::vector<SchemaNode>& members, PyObject* value, Path&
 
 bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   const std::vector<SchemaNode>& members = node.members();
-  const std::uint64_t steps = ctx.state->ref_steps;
+  const std::uint64_t steps = ctx.state->guard.entered();
   // The literal sets give the same answers as the member walk, so the
   // membership pass of the reporting modes may use them too.
   if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) {
@@ -107,7 +107,7 @@ namespace {
 // line, so that the membership pass's frame stays small.
 [[gnu::noinline]] void push_union_error(const std::vector<SchemaNode>& members, PyObject* value, const Path& path,
                                         ErrorList& errors) {
-  std::string expected = format_cold("one of: {}", member_kind_names(members));
+  std::string expected = fmt::format("one of: {}", member_kind_names(members));
   errors.push_back(make_error_item("union_error", std::move(expected), value, path));
 }
 
@@ -138,7 +138,7 @@ namespace {
 bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   bool all_accept = true;
   for (const SchemaNode& member : node.members()) {
-    const std::uint64_t steps = ctx.state->ref_steps;
+    const std::uint64_t steps = ctx.state->guard.entered();
     const bool accepted = walk(member, value, path, ctx, errors);
     note_rewalk(steps, *ctx.state);
     if (accepted) continue;
@@ -153,7 +153,7 @@ namespace {
 [[gnu::noinline]] void report_unexpected_match(const SchemaNode& node, PyObject* value, const Path& path,
                                                ErrorList& errors) {
   errors.push_back(
-      make_error_item("unexpected_match", format_cold("not {}", core::kind_name(node.inner())), value, path));
+      make_error_item("unexpected_match", fmt::format("not {}", core::kind_name(node.inner())), value, path));
 }
 
 }  // namespace
@@ -191,7 +191,7 @@ namespace {
     errors.push_back(make_error_item("recursion_loop", "a finite (non-cyclic) value", value, path));
   } else {
     errors.push_back(make_error_item(
-        "recursion_limit", format_cold("at most {} levels of recursion", MAX_RECURSION_LEVELS), value, path));
+        "recursion_limit", fmt::format("at most {} levels of recursion", MAX_RECURSION_LEVELS), value, path));
   }
   return false;
 }
@@ -204,7 +204,6 @@ bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
   RecursionGuard& guard = state.guard;
   const RecursionGuard::Entry entry = guard.enter(value, definition);
   if (entry != RecursionGuard::Entry::Entered) return refuse_ref(entry, value, path, ctx, errors);
-  ++state.ref_steps;
   // The pair leaves the guard however the body's walk ends (an allocation
   // failure unwinds through here).
   struct Leave {

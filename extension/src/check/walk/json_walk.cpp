@@ -20,7 +20,6 @@
 #include "check/walk/record_keys.hpp"
 #include "keyed_hash.hpp"
 #include "py/utf8_view.hpp"
-#include "regex/pattern.hpp"
 
 namespace quillmar::ext {
 namespace {
@@ -309,7 +308,7 @@ class LaterKeys {
 
 bool some_pair_matches(const std::vector<core::ExtrasPair>& extras, const JsonMember& member, const WalkContext& ctx) {
   return std::any_of(extras.begin(), extras.end(), [&](const core::ExtrasPair& pair) {
-    const std::uint64_t steps = ctx.state->ref_steps;
+    const std::uint64_t steps = ctx.state->guard.entered();
     if (walk_json_at(pair.key, member.key, ctx) && walk_json_at(pair.value, member.value, ctx)) return true;
     note_rewalk(steps, *ctx.state);
     return false;
@@ -459,21 +458,7 @@ class JsonConstraints {
 
   // Only a str can match; a JSON string's bytes are its UTF-8 text.
   bool matches(const Constraint& constraint) const {
-    if (value_.kind() != JsonKind::String) return false;
-    const std::string& pattern_text = constraint.pattern_text;
-    if (const PatternMatcher* matcher = ctx_.precompute()->matcher(constraint)) {
-      return matcher->dfa ? matcher->dfa->matches(value_.as_string())
-                          : pattern_matches(*matcher->regex, value_.as_string());
-    }
-    const re2::RE2* pattern = ctx_.precompute()->pattern(pattern_text);
-    CompiledPattern on_the_spot;
-    if (!pattern) {
-      Result<CompiledPattern> compiled = compile_pattern(pattern_text);
-      if (!compiled) return false;
-      on_the_spot = std::move(*compiled);
-      pattern = on_the_spot.get();
-    }
-    return pattern_matches(*pattern, value_.as_string());
+    return value_.kind() == JsonKind::String && ctx_.precompute()->text_matches(constraint, value_.as_string());
   }
 
   // int against an exact int bound and float against an exact float bound
@@ -532,7 +517,7 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
 [[gnu::noinline]] bool walk_union_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) return *decided;
   for (const SchemaNode& member : node.members()) {
-    const std::uint64_t steps = ctx.state->ref_steps;
+    const std::uint64_t steps = ctx.state->guard.entered();
     if (walk_json_at(member, value, ctx)) return true;
     note_rewalk(steps, *ctx.state);
   }
@@ -541,7 +526,7 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
 
 [[gnu::noinline]] bool walk_intersection_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   for (const SchemaNode& member : node.members()) {
-    const std::uint64_t steps = ctx.state->ref_steps;
+    const std::uint64_t steps = ctx.state->guard.entered();
     if (!walk_json_at(member, value, ctx)) return false;
     note_rewalk(steps, *ctx.state);
   }
@@ -574,7 +559,6 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
   CheckState& state = *ctx.state;
   RecursionGuard& guard = state.guard;
   if (guard.enter(&value, definition) != RecursionGuard::Entry::Entered) return false;
-  ++state.ref_steps;
   struct Leave {
     RecursionGuard& guard;
     const JsonValue* value;

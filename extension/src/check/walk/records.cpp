@@ -69,7 +69,7 @@ struct BooleanWalk {
 [[gnu::noinline]] bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value,
                                          BooleanWalk& check) {
   return std::any_of(extras.begin(), extras.end(), [&](const ExtrasPair& pair) {
-    const std::uint64_t steps = check.ctx.state->ref_steps;
+    const std::uint64_t steps = check.ctx.state->guard.entered();
     if (check.accepts(pair.key, key) && check.accepts(pair.value, value)) return true;
     note_rewalk(steps, *check.ctx.state);
     return false;
@@ -288,7 +288,7 @@ class RecordReport {
   // Item texts are built out of line, off the walk's recursive path.
   [[gnu::noinline]] void push_missing_key(const std::string& key) {
     errors_.push_back(
-        make_keyed_error_item(path_, key, "missing_key", format_cold("required key {}", quoted_text(key)), "missing"));
+        make_keyed_error_item(path_, key, "missing_key", fmt::format("required key {}", quoted_text(key)), "missing"));
   }
 
   [[gnu::noinline]] void push_undeclared_key_segment(PyObject* key) {
@@ -334,7 +334,7 @@ namespace {
 }  // namespace
 
 bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  const std::uint64_t steps = ctx.state->ref_steps;
+  const std::uint64_t steps = ctx.state->guard.entered();
   DictOutcome outcome = dict_matches_record(node, value, ctx);
   if (outcome == DictOutcome::Member) return true;
   if (outcome == DictOutcome::Aborted || !ctx.reporting() || ctx.state->fatal_seen) return false;
@@ -369,7 +369,7 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
       }
       if (ctx.reporting()) {
         errors.push_back(make_keyed_error_item(path, field.key, "missing_attribute",
-                                               format_cold("attribute {}", quoted_text(field.key)), "missing"));
+                                               fmt::format("attribute {}", quoted_text(field.key)), "missing"));
       }
     } else if (ctx.reporting()) {
       push_key_segment(path, field.key);

@@ -65,11 +65,11 @@ class RecursionGuard {
     --size_;
   }
 
-  // Names the set of active pairs: the serial of the newest pair's entry,
-  // which fixes every pair below it, or 0 when none is active.
-  std::uint64_t context() const { return size_ == 0 ? 0 : contexts_[size_ - 1]; }
-  // The context the newest pair was entered in.
+  // Names the set of pairs active below the newest one: the serial of the
+  // entry just below it, which fixes every pair under that, or 0 for none.
   std::uint64_t context_below_top() const { return size_ < 2 ? 0 : contexts_[size_ - 2]; }
+  // Pairs entered so far (Ref steps taken), the serial of the newest entry.
+  std::uint64_t entered() const { return entries_; }
   // Loops and limits met so far.
   std::uint64_t refusals() const { return refusals_; }
 

@@ -4,7 +4,6 @@
 #include "check/plan/precompute.hpp"
 #include "py/utf8_view.hpp"
 #include "check/walk/walk.hpp"
-#include "regex/pattern.hpp"
 #include "text.hpp"
 
 namespace quillmar::ext {
@@ -83,26 +82,14 @@ std::string exception_text(PyObject* exception) {
     PyErr_Clear();
     return name + ": <exception str() failed>";
   }
-  return format_cold("{}: {}", name, utf8_lossy(text.get()));
+  return fmt::format("{}: {}", name, utf8_lossy(text.get()));
 }
 
 bool pattern_outcome(const Constraint& constraint, PyObject* value, const Precompute& tables) {
   if (!PyUnicode_Check(value)) return false;
-  std::optional<std::string_view> utf8 = utf8_view(value);
-  if (!utf8) return false;  // a lone surrogate cannot be matched
-  const std::string_view text = *utf8;
-  if (const PatternMatcher* matcher = tables.matcher(constraint)) {
-    return matcher->dfa ? matcher->dfa->matches(text) : pattern_matches(*matcher->regex, text);
-  }
-  const re2::RE2* pattern = tables.pattern(constraint.pattern_text);
-  CompiledPattern on_the_spot;
-  if (!pattern) {
-    Result<CompiledPattern> compiled = compile_pattern(constraint.pattern_text);
-    if (!compiled) return false;  // the compiler rejects such patterns; a hand-made one admits nothing
-    on_the_spot = std::move(*compiled);
-    pattern = on_the_spot.get();
-  }
-  return pattern_matches(*pattern, text);
+  std::optional<std::string_view> text = utf8_view(value);
+  if (!text) return false;  // a lone surrogate cannot be matched
+  return tables.text_matches(constraint, *text);
 }
 
 struct ConstraintCheck {
@@ -122,7 +109,7 @@ struct ConstraintCheck {
     PyObject* bound = ctx.schema()->pool.at(constraint.bound_index());
     if (!bound) return false;
     if (fold_outcome(comparison_outcome(value, bound, op), *ctx.state)) return true;
-    return reject(code, [&] { return format_cold("{} {}", symbol, safe_repr(bound)); });
+    return reject(code, [&] { return fmt::format("{} {}", symbol, safe_repr(bound)); });
   }
 
   bool length(const Constraint& constraint, bool at_least) {
@@ -132,7 +119,7 @@ struct ConstraintCheck {
                         : fold_outcome(-1, *ctx.state);
     if (ok) return true;
     return reject(at_least ? "too_short" : "too_long", [&] {
-      return format_cold("length {} {}", at_least ? ">=" : "<=", constraint.length());
+      return fmt::format("length {} {}", at_least ? ">=" : "<=", constraint.length());
     });
   }
 
@@ -140,7 +127,7 @@ struct ConstraintCheck {
     PyObject* divisor = ctx.schema()->pool.at(constraint.divisor_index());
     if (!divisor) return false;
     if (fold_outcome(multiple_outcome(value, divisor), *ctx.state)) return true;
-    return reject("multiple_of", [&] { return format_cold("a multiple of {}", safe_repr(divisor)); });
+    return reject("multiple_of", [&] { return fmt::format("a multiple of {}", safe_repr(divisor)); });
   }
 
   bool predicate(const Constraint& constraint) {
@@ -157,7 +144,7 @@ struct ConstraintCheck {
       return false;
     }
     return reject("predicate_error", [&] {
-      return format_cold("a predicate that does not raise (raised {})",
+      return fmt::format("a predicate that does not raise (raised {})",
                          exception ? exception_text(exception.get()) : std::string("<unknown>"));
     });
   }
@@ -165,7 +152,7 @@ struct ConstraintCheck {
   bool regex(const Constraint& constraint) {
     if (pattern_outcome(constraint, value, *ctx.precompute())) return true;
     return reject("string_pattern_mismatch",
-                  [&] { return format_cold("a string matching {}", quoted_text(constraint.pattern_text)); });
+                  [&] { return fmt::format("a string matching {}", quoted_text(constraint.pattern_text)); });
   }
 
   bool run(const Constraint& constraint) {

@@ -262,7 +262,7 @@ bool walk_literal(const SchemaNode& node, PyObject* value, Path& path, WalkConte
   PyRef held = PyRef::borrow(literal);
   if (fold_outcome(literal_outcome(value, literal), *ctx.state)) return true;
   if (ctx.recording()) {
-    errors.push_back(make_error_item("literal_error", format_cold("the literal {}", safe_repr(literal)), value, path));
+    errors.push_back(make_error_item("literal_error", fmt::format("the literal {}", safe_repr(literal)), value, path));
   }
   return false;
 }

@@ -129,8 +129,8 @@ void push_error(std::string_view code, std::string_view expected, PyObject* valu
 void push_length_error(std::string_view code, std::string_view kind, std::uint64_t prefix_len, bool has_tail,
                        PyObject* value, const Path& path, WalkContext ctx, ErrorList& errors) {
   if (!ctx.reporting()) return;
-  std::string expected = has_tail ? format_cold("{} of length at least {}", kind, prefix_len)
-                                  : format_cold("{} of length {}", kind, prefix_len);
+  std::string expected = has_tail ? fmt::format("{} of length at least {}", kind, prefix_len)
+                                  : fmt::format("{} of length {}", kind, prefix_len);
   errors.push_back(make_error_item(code, std::move(expected), value, path));
 }
 

@@ -4,12 +4,9 @@
 
 #include <Python.h>
 
-#include <fmt/format.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "check/walk/check_memo.hpp"
@@ -35,7 +32,6 @@ struct CheckState {
   const Precompute* precompute;
   RecursionGuard guard;
   CheckMemo memo;
-  std::uint64_t ref_steps = 0;  // Ref steps entered so far
   PyRef first_fatal;  // the first exception that ends the check
   bool fatal_seen = false;
 };
@@ -45,7 +41,7 @@ struct CheckState {
 // recursed may recurse again over the same values, so from here on the
 // check keeps its Ref outcomes.
 inline void note_rewalk(std::uint64_t ref_steps_before, CheckState& state) {
-  if (state.ref_steps != ref_steps_before) state.memo.start();
+  if (state.guard.entered() != ref_steps_before) state.memo.start();
 }
 
 // Passed by value to every step, in two registers; a nested walk in another
@@ -93,13 +89,6 @@ void abort_check(CheckState& state);
 // A C API truth answer (1, 0, or -1 with an exception set) as membership: an
 // ordinary exception is cleared and means not a member, a fatal one is stored.
 bool fold_outcome(int outcome, CheckState& state);
-
-// fmt::format out of line: its inline buffer would otherwise sit in the
-// caller's frame, on the walk's recursive path.
-template <class... Args>
-[[gnu::noinline]] std::string format_cold(fmt::format_string<Args...> format, Args&&... args) {
-  return fmt::format(format, std::forward<Args>(args)...);
-}
 
 // Segments pushed out of line: the segment being made would otherwise take
 // room in the caller's frame, on the walk's recursive path.
