@@ -10,7 +10,8 @@
 //   std::size_t mark()                       the stack height
 //   bool end_array(mark), end_object(mark)   fold everything above mark
 // A false (or string_sink_failed) answer means the interpreter's error is set.
-// Internal to the reader.
+// A reader may also drive it value by value through the pull interface.
+// Internal to the reader and json/cursor.hpp.
 #pragma once
 
 #ifdef __SSE2__
@@ -73,6 +74,9 @@ inline int hex_value(unsigned char c) {
   return -1;
 }
 
+// One step through a container: at an element or member, past the end, or refused.
+enum class Step : std::uint8_t { Item, End, Fail };
+
 template <class Sink>
 class Parser {
  public:
@@ -85,17 +89,106 @@ class Parser {
 
   // True when the sink holds exactly the document's value. On false, either
   // sink_failed() (the interpreter's error is set) or error() says why.
-  bool parse_document() {
+  bool parse_document() { return start_document() && parse_value(0) && finish_document(); }
+
+  bool sink_failed() const { return sink_failed_; }
+  JsonSyntaxError error() const { return error_; }
+
+  // The pull interface, for a reader that walks containers itself. A value
+  // position is never at whitespace or the end of input: the steps below
+  // refuse the document before they leave one there.
+
+  // Skips leading whitespace: false (and the error) for an empty document.
+  bool start_document() {
     skip_whitespace();
     if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-    if (!parse_value(0)) return false;
+    return true;
+  }
+  // After the root value: only whitespace may follow.
+  bool finish_document() {
     skip_whitespace();
     if (p_ != end_) return fail(JsonErrorKind::TrailingCharacters, p_);
     return true;
   }
+  // The first byte of the value at the current value position.
+  unsigned char peek() const { return *p_; }
+  std::size_t offset() const { return static_cast<std::size_t>(p_ - begin_); }
+  const unsigned char* address() const { return p_; }
+  void seek(std::size_t offset) { p_ = begin_ + offset; }
+  // The whole value through the sink: a scalar, or a container with everything in it.
+  bool value(unsigned level) { return parse_value(level); }
 
-  bool sink_failed() const { return sink_failed_; }
-  JsonSyntaxError error() const { return error_; }
+  // p_ is at '[': Item leaves p_ at the first element.
+  Step open_array() {
+    ++p_;
+    skip_whitespace();
+    if (p_ == end_) return step_fail_at_end(JsonErrorKind::EofWhileParsingList);
+    if (*p_ == ']') {
+      ++p_;
+      return Step::End;
+    }
+    return Step::Item;
+  }
+  // Just past an element: Item leaves p_ at the next one.
+  Step next_array_item() {
+    skip_whitespace();
+    if (p_ == end_) return step_fail_at_end(JsonErrorKind::EofWhileParsingList);
+    if (*p_ == ',') {
+      ++p_;
+      skip_whitespace();
+      if (p_ == end_) return step_fail_at_end(JsonErrorKind::EofWhileParsingValue);
+      if (*p_ == ']') return step_fail(JsonErrorKind::TrailingComma);
+      return Step::Item;
+    }
+    if (*p_ == ']') {
+      ++p_;
+      return Step::End;
+    }
+    return step_fail(JsonErrorKind::ExpectedListCommaOrEnd);
+  }
+  // p_ is at '{': Item leaves p_ at the first key's quote.
+  Step open_object() {
+    ++p_;
+    skip_whitespace();
+    if (p_ == end_) return step_fail_at_end(JsonErrorKind::EofWhileParsingObject);
+    if (*p_ == '}') {
+      ++p_;
+      return Step::End;
+    }
+    if (*p_ != '"') return step_fail(JsonErrorKind::KeyMustBeAString);
+    return Step::Item;
+  }
+  // Just past a member's value: Item leaves p_ at the next key's quote.
+  Step next_object_member() {
+    skip_whitespace();
+    if (p_ == end_) return step_fail_at_end(JsonErrorKind::EofWhileParsingObject);
+    if (*p_ == ',') {
+      ++p_;
+      skip_whitespace();
+      if (p_ == end_) return step_fail_at_end(JsonErrorKind::EofWhileParsingValue);
+      if (*p_ == '}') return step_fail(JsonErrorKind::TrailingComma);
+      if (*p_ != '"') return step_fail(JsonErrorKind::KeyMustBeAString);
+      return Step::Item;
+    }
+    if (*p_ == '}') {
+      ++p_;
+      return Step::End;
+    }
+    return step_fail(JsonErrorKind::ExpectedObjectCommaOrEnd);
+  }
+  // p_ is at a key's quote: the key goes to the sink, and p_ is left at the
+  // member's value.
+  bool member_key() {
+    ++p_;
+    if (!parse_string(true)) return false;
+    skip_whitespace();
+    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
+    if (*p_ != ':') return fail(JsonErrorKind::ExpectedColon, p_);
+    ++p_;
+    skip_whitespace();
+    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
+    return true;
+  }
 
  private:
   bool fail(JsonErrorKind kind, const unsigned char* at) { return fail_at(kind, static_cast<std::size_t>(at - begin_)); }
@@ -104,6 +197,14 @@ class Parser {
     return false;
   }
   bool fail_at_end(JsonErrorKind kind) { return fail(kind, end_); }
+  Step step_fail(JsonErrorKind kind) {
+    fail(kind, p_);
+    return Step::Fail;
+  }
+  Step step_fail_at_end(JsonErrorKind kind) {
+    fail_at_end(kind);
+    return Step::Fail;
+  }
   bool sink(bool ok) {
     if (!ok) sink_failed_ = true;
     return ok;
@@ -157,68 +258,20 @@ class Parser {
   }
 
   bool parse_array(unsigned level) {
-    ++p_;
     std::size_t mark = sink_.mark();
-    skip_whitespace();
-    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingList);
-    if (*p_ == ']') {
-      ++p_;
-      return sink(sink_.end_array(mark));
-    }
-    for (;;) {
+    for (Step step = open_array();; step = next_array_item()) {
+      if (step == Step::Fail) return false;
+      if (step == Step::End) return sink(sink_.end_array(mark));
       if (!parse_value(level + 1)) return false;
-      skip_whitespace();
-      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingList);
-      if (*p_ == ',') {
-        ++p_;
-        skip_whitespace();
-        if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-        if (*p_ == ']') return fail(JsonErrorKind::TrailingComma, p_);
-        continue;
-      }
-      if (*p_ == ']') {
-        ++p_;
-        return sink(sink_.end_array(mark));
-      }
-      return fail(JsonErrorKind::ExpectedListCommaOrEnd, p_);
     }
   }
 
   bool parse_object(unsigned level) {
-    ++p_;
     std::size_t mark = sink_.mark();
-    skip_whitespace();
-    if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
-    if (*p_ == '}') {
-      ++p_;
-      return sink(sink_.end_object(mark));
-    }
-    if (*p_ != '"') return fail(JsonErrorKind::KeyMustBeAString, p_);
-    for (;;) {
-      ++p_;  // the key's opening quote
-      if (!parse_string(true)) return false;
-      skip_whitespace();
-      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
-      if (*p_ != ':') return fail(JsonErrorKind::ExpectedColon, p_);
-      ++p_;
-      skip_whitespace();
-      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-      if (!parse_value(level + 1)) return false;
-      skip_whitespace();
-      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingObject);
-      if (*p_ == ',') {
-        ++p_;
-        skip_whitespace();
-        if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingValue);
-        if (*p_ == '}') return fail(JsonErrorKind::TrailingComma, p_);
-        if (*p_ != '"') return fail(JsonErrorKind::KeyMustBeAString, p_);
-        continue;
-      }
-      if (*p_ == '}') {
-        ++p_;
-        return sink(sink_.end_object(mark));
-      }
-      return fail(JsonErrorKind::ExpectedObjectCommaOrEnd, p_);
+    for (Step step = open_object();; step = next_object_member()) {
+      if (step == Step::Fail) return false;
+      if (step == Step::End) return sink(sink_.end_object(mark));
+      if (!member_key() || !parse_value(level + 1)) return false;
     }
   }
 

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "check/check.hpp"
+#include "check/walk/json_stream_walk.hpp"
 #include "check/walk/json_walk.hpp"
 #include "check/plan/precompute.hpp"
 #include "json/reader.hpp"
@@ -33,13 +34,47 @@ Result<PyRef> parse_and_check(PyObject* self, const Signature& signature, PyObje
   return document;
 }
 
-// Whether the tree walk accepts the document, where it answers as the walk
-// over the Python form and nothing else can tell the two apart. False says
-// only that the Python path must decide and report; any error here is left
-// for that path to meet in its own order.
-bool tree_accepts(const CompiledSchema& schema, PyObject* data) {
+// The check while reading, where the schema runs no Python code: true for a
+// member, false for a refused document, nullopt where the tree walk decides.
+std::optional<bool> stream_accepts(const CompiledSchema& schema, const Precompute& precompute, PyObject* data) {
+  if (!precompute.json_tree_walk_pure) return std::nullopt;
+  JsonInput input = json_input_bytes(data);
+  if (input.status != JsonInput::Status::Ready) return std::nullopt;
+  CheckState state(schema, &precompute);
+  switch (check_json_stream(schema.root, input.bytes, input.known_utf8, state)) {
+    case StreamAnswer::Member:
+      return true;
+    case StreamAnswer::Refused:
+      return false;
+    case StreamAnswer::Undecided:
+      break;
+  }
+  return std::nullopt;
+}
+
+// The document's objects, made while it is checked, when it is a member of a
+// schema that runs no Python code; nullopt leaves it to the reporting path.
+std::optional<PyRef> stream_load(const CompiledSchema& schema, PyObject* data) {
+  auto precompute = ensure_precompute(schema);
+  if (!precompute || !(*precompute)->json_tree_walk_pure) return std::nullopt;
+  JsonInput input = json_input_bytes(data);
+  if (input.status != JsonInput::Status::Ready) return std::nullopt;
+  CheckState state(schema, *precompute);
+  PyRef loaded;
+  if (load_json_stream(schema.root, input.bytes, input.known_utf8, state, loaded) != StreamAnswer::Member) {
+    return std::nullopt;
+  }
+  return loaded;
+}
+
+// Whether the document is a member, where the JSON walks answer as the walk
+// over the Python form and nothing else can tell them apart. False says only
+// that the Python path must decide and report; any error here is left for
+// that path to meet in its own order.
+bool json_walk_accepts(const CompiledSchema& schema, PyObject* data) {
   auto precompute = ensure_precompute(schema);
   if (!precompute || !(*precompute)->json_tree_walk_pure) return false;
+  if (std::optional<bool> streamed = stream_accepts(schema, **precompute, data)) return *streamed;
   Result<std::optional<ParsedDocument>> document = parse_json_tree(data);
   if (!document || !*document) return false;
   CheckState state(schema, *precompute);
@@ -55,28 +90,38 @@ Result<PyRef> validate_json(PyObject* self, PyObject* const* args, Py_ssize_t na
   PyObject* parsed[2];
   QUILLMAR_TRY(parse_fastcall(validate_json_signature, args, nargs, kwnames, parsed));
   QUILLMAR_TRY(read_fail_fast(parsed[1]));
-  if (tree_accepts(schema_of(self), parsed[0])) return PyRef::borrow(Py_None);
+  if (json_walk_accepts(schema_of(self), parsed[0])) return PyRef::borrow(Py_None);
   Result<PyRef> document = parse_and_check(self, validate_json_signature, args, nargs, kwnames);
   if (!document) return document;
   return PyRef::borrow(Py_None);
 }
 
+// Where the schema runs no Python code the objects are made as the document
+// is checked; anything else, or a document that is no member, takes the
+// path that reports.
 Result<PyRef> load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* parsed[2];
+  QUILLMAR_TRY(parse_fastcall(load_signature, args, nargs, kwnames, parsed));
+  QUILLMAR_TRY(read_fail_fast(parsed[1]));
+  if (std::optional<PyRef> loaded = stream_load(schema_of(self), parsed[0])) return std::move(*loaded);
   return parse_and_check(self, load_signature, args, nargs, kwnames);
 }
 
 // Input that is not a document, or does not parse, is simply no member; the
-// tree is walked without making Python objects for what the schema only
-// type-checks.
+// document is checked as it is read where it can be, else the tree is
+// walked without making Python objects for what the schema only type-checks.
 Result<PyRef> is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[1];
   QUILLMAR_TRY(parse_fastcall(is_valid_json_signature, args, nargs, kwnames, parsed));
-  Result<std::optional<ParsedDocument>> document = parse_json_tree(parsed[0]);
-  QUILLMAR_RETURN_IF_FAILED(document);
-  if (!*document) return PyRef::borrow(Py_False);
   const CompiledSchema& schema = schema_of(self);
   auto precompute = ensure_precompute(schema);
   QUILLMAR_RETURN_IF_FAILED(precompute);
+  if (std::optional<bool> streamed = stream_accepts(schema, **precompute, parsed[0])) {
+    return PyRef::borrow(*streamed ? Py_True : Py_False);
+  }
+  Result<std::optional<ParsedDocument>> document = parse_json_tree(parsed[0]);
+  QUILLMAR_RETURN_IF_FAILED(document);
+  if (!*document) return PyRef::borrow(Py_False);
   CheckState state(schema, *precompute);
   bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));

@@ -18,6 +18,7 @@
 
 #include "check/plan/precompute.hpp"
 #include "check/walk/record_keys.hpp"
+#include "check/walk/sequence_shape.hpp"
 #include "keyed_hash.hpp"
 #include "py/utf8_view.hpp"
 
@@ -165,56 +166,6 @@ std::optional<std::int64_t> small_int_of(PyObject* object) {
     return PyType_IsSubtype(python_type_of(value), reinterpret_cast<PyTypeObject*>(cls)) != 0;
   }
   return walk_as_python(node, value, ctx, OnConversionFailure::Fold);
-}
-
-// A sequence pattern read as a prefix and a tail without building a vector:
-// the same readings as core::tuple_shape.
-struct ShapeView {
-  const SeqPattern* concat = nullptr;  // the prefix items are concat->parts[0, prefix)
-  const SchemaNode* single = nullptr;  // or the one Item
-  std::size_t prefix = 0;
-  const SchemaNode* tail = nullptr;
-
-  const SchemaNode* at(std::size_t i) const {
-    if (i >= prefix) return tail;
-    return single ? single : &concat->parts[i].item_node();
-  }
-};
-
-bool is_star_of_item(const SeqPattern& pattern) {
-  return pattern.kind == PatternKind::Star && pattern.star_inner().kind == PatternKind::Item;
-}
-
-std::optional<ShapeView> shape_of(const SeqPattern& pattern) {
-  ShapeView shape;
-  switch (pattern.kind) {
-    case PatternKind::Empty:
-      return shape;
-    case PatternKind::Item:
-      shape.single = &pattern.item_node();
-      shape.prefix = 1;
-      return shape;
-    case PatternKind::Star:
-      if (!is_star_of_item(pattern)) return std::nullopt;
-      shape.tail = &pattern.star_inner().item_node();
-      return shape;
-    case PatternKind::Concat:
-      shape.concat = &pattern;
-      for (std::size_t i = 0; i < pattern.parts.size(); ++i) {
-        const SeqPattern& part = pattern.parts[i];
-        if (part.kind == PatternKind::Item && shape.prefix == i) {
-          ++shape.prefix;
-        } else if (i + 1 == pattern.parts.size() && is_star_of_item(part)) {
-          shape.tail = &part.star_inner().item_node();
-        } else {
-          return std::nullopt;
-        }
-      }
-      return shape;
-    case PatternKind::Alt:
-      return std::nullopt;
-  }
-  return std::nullopt;
 }
 
 // JSON arrays are lists; they are never tuples.

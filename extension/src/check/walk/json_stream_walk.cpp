@@ -1,0 +1,527 @@
+// Every rule answers as the tree walk answers for the tree the reader would
+// build. A value's identity for the recursion guard is the address of its
+// first byte, distinct for every value of the document. A rule that walks a
+// value again (union and intersection members, a complement, extras pairs,
+// a failed member's rest) returns to the value's first byte and reads it
+// again.
+#include "check/walk/json_stream_walk.hpp"
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "check/plan/precompute.hpp"
+#include "check/walk/json_walk.hpp"
+#include "check/walk/memoised_ref.hpp"
+#include "check/walk/record_keys.hpp"
+#include "check/walk/sequence_shape.hpp"
+#include "json/cursor.hpp"
+
+namespace quillmar::ext {
+namespace {
+
+using core::Constraint;
+using core::ConstraintKind;
+using json_detail::PythonSink;
+using json_detail::Step;
+using json_detail::TokenSink;
+
+enum class Verdict : std::uint8_t { Member, NotMember, Malformed, Undecided };
+
+// A record's declared keys as the object's members are read: the last
+// member with a key decides it, as the dict built from the document holds it.
+class KeyStates {
+ public:
+  enum State : std::uint8_t { Absent, Passed, Failed };
+
+  explicit KeyStates(std::size_t keys) {
+    if (keys > kInline) {
+      heap_ = std::make_unique<State[]>(keys);
+      at_ = heap_.get();
+    }
+    std::fill_n(at_, keys, Absent);
+  }
+  State& operator[](std::size_t key) { return at_[key]; }
+
+ private:
+  static constexpr std::size_t kInline = 16;
+  std::array<State, kInline> inline_;
+  std::unique_ptr<State[]> heap_;
+  State* at_ = inline_.data();
+};
+
+// The undeclared keys whose last member so far failed the extras. A later
+// member with the same key replaces that verdict, so the object is decided
+// only at its end. Only failures are kept; past a few the tree walk, whose
+// key table is hashed, decides instead.
+class FailedKeys {
+ public:
+  static constexpr std::size_t kMax = 8;
+
+  bool empty() const { return keys_.empty(); }
+  bool full() const { return keys_.size() > kMax; }
+
+  // The member with this key passed or failed.
+  void settle(std::string_view key, bool passed) {
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] != key) continue;
+      if (passed) keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+    if (!passed) keys_.emplace_back(key);
+  }
+
+ private:
+  std::vector<std::string> keys_;
+};
+
+// Over a cursor that builds objects, a member leaves exactly its object on the
+// sink's stack; any other verdict may leave part of one, which a rule that
+// goes on drops first.
+template <class Cursor>
+class StreamWalk {
+ public:
+  static constexpr bool builds = Cursor::builds_objects;
+
+  StreamWalk(Cursor& cursor, CheckState& state) : cursor_(cursor), ctx_{&state, WalkMode::BooleanOnly} {}
+
+  // The value at the cursor, at this nesting level; a member leaves the
+  // cursor just past it.
+  Verdict value(const SchemaNode& node, unsigned level) {
+    if (!cursor_.at_container()) return scalar(node, level);
+    if (level > JSON_RECURSION_LIMIT) return Verdict::Malformed;
+    return container(node, level);
+  }
+
+ private:
+  CheckState& state() const { return *ctx_.state; }
+
+  Verdict skip(unsigned level) {
+    if (cursor_.read_value(level)) return Verdict::Member;
+    return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
+  }
+  // A value some rule walked (and perhaps refused) is read again from its
+  // start, whatever the walk made of it dropped.
+  Verdict skip_from(std::size_t start, std::size_t mark, unsigned level) {
+    cursor_.discard_to(mark);
+    cursor_.seek(start);
+    return skip(level);
+  }
+  // Back to a value's start for another rule to walk it.
+  void rewind(std::size_t start, std::size_t mark) {
+    cursor_.discard_to(mark);
+    cursor_.seek(start);
+  }
+
+  // A plain type decides a scalar here; the tree walk (the Python walk over
+  // the object, where the cursor makes them) decides the rest. A memo keys
+  // on a value's address, and the token's is every scalar's, so a check that
+  // needs one is left to the tree walk.
+  [[gnu::noinline]] Verdict scalar(const SchemaNode& node, unsigned level) {
+    if (!cursor_.read_value(level)) return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
+    if (std::optional<bool> plain = plain_type_holds(node.kind, scalar_kind())) {
+      return *plain ? Verdict::Member : Verdict::NotMember;
+    }
+    if constexpr (builds) {
+      return decide(node, cursor_.sink().top());
+    } else {
+      return decide(node, cursor_.sink().token);
+    }
+  }
+
+  JsonKind scalar_kind() const {
+    if constexpr (builds) {
+      PyObject* object = cursor_.sink().top();
+      if (object == Py_None) return JsonKind::Null;
+      if (PyBool_Check(object)) return JsonKind::Bool;
+      if (PyLong_CheckExact(object)) return JsonKind::Int;
+      if (PyFloat_CheckExact(object)) return JsonKind::Float;
+      return JsonKind::String;
+    } else {
+      return cursor_.sink().token.kind();
+    }
+  }
+
+  Verdict decide(const SchemaNode& node, const JsonValue& token) {
+    if (state().memo.on()) return Verdict::Undecided;
+    return verdict_of(walk_json(node, token, ctx_));
+  }
+  Verdict decide(const SchemaNode& node, PyObject* object) {
+    if (state().memo.on()) return Verdict::Undecided;
+    Path path;
+    ErrorList errors;
+    return verdict_of(walk(node, object, path, ctx_, errors));
+  }
+  Verdict verdict_of(bool member) const {
+    if (state().memo.on() || state().fatal_seen) return Verdict::Undecided;
+    return member ? Verdict::Member : Verdict::NotMember;
+  }
+
+  // Whether a scalar of this kind is in a node that asks only for a type.
+  static std::optional<bool> plain_type_holds(NodeKind node, JsonKind scalar) {
+    switch (node) {
+      case NodeKind::Anything:
+      case NodeKind::Any:
+        return true;
+      case NodeKind::Nothing:
+      case NodeKind::Bytes:
+        return false;
+      case NodeKind::None:
+        return scalar == JsonKind::Null;
+      case NodeKind::Bool:
+        return scalar == JsonKind::Bool;
+      case NodeKind::Int:
+        // bool is an int subclass
+        return scalar == JsonKind::Int || scalar == JsonKind::BigInt || scalar == JsonKind::Bool;
+      case NodeKind::Float:
+        return scalar == JsonKind::Float;
+      case NodeKind::Str:
+        return scalar == JsonKind::String;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  Verdict container(const SchemaNode& node, unsigned level) {
+    switch (node.kind) {
+      case NodeKind::Anything:
+      case NodeKind::Any:
+        return skip(level);
+      case NodeKind::Sequence:
+        return sequence(node, level);
+      case NodeKind::Record:
+        return record(node, level);
+      case NodeKind::Union:
+        return union_of(node, level);
+      case NodeKind::Intersection:
+        return intersection(node, level);
+      case NodeKind::Complement:
+        return complement(node, level);
+      case NodeKind::Ref:
+        return ref(node, level);
+      case NodeKind::Refined:
+        return refined(node, level);
+      case NodeKind::Instance:
+        return instance(node, level);
+      case NodeKind::Literal:
+        return literal(node);
+      case NodeKind::Object:
+        return Verdict::Undecided;
+      case NodeKind::Nothing:
+      case NodeKind::None:
+      case NodeKind::Bool:
+      case NodeKind::Int:
+      case NodeKind::Float:
+      case NodeKind::Str:
+      case NodeKind::Bytes:
+      case NodeKind::Set:
+      case NodeKind::FrozenSet:
+      case NodeKind::Placeholder:
+        return Verdict::NotMember;
+    }
+    return Verdict::NotMember;
+  }
+
+  PyTypeObject* container_type() const { return cursor_.at_array() ? &PyList_Type : &PyDict_Type; }
+
+  // A schema this check runs for holds no list or dict literal, and no other
+  // literal equals a list or a dict.
+  Verdict literal(const SchemaNode& node) const {
+    PyObject* literal = ctx_.schema()->pool.at(node.value_index());
+    if (literal && Py_TYPE(literal) == container_type()) return Verdict::Undecided;
+    return Verdict::NotMember;
+  }
+
+  Verdict instance(const SchemaNode& node, unsigned level) {
+    PyObject* cls = ctx_.schema()->pool.at(node.class_index());
+    if (!cls) return Verdict::NotMember;
+    if (!Py_IS_TYPE(cls, &PyType_Type)) return Verdict::Undecided;
+    if (!PyType_IsSubtype(container_type(), reinterpret_cast<PyTypeObject*>(cls))) return Verdict::NotMember;
+    return skip(level);
+  }
+
+  Verdict closed(bool folded) const { return folded ? Verdict::Member : Verdict::Undecided; }
+
+  // JSON arrays are lists; they are never tuples.
+  [[gnu::noinline]] Verdict sequence(const SchemaNode& node, unsigned level) {
+    std::optional<ShapeView> shape = shape_of(node.seq_pattern());
+    if (!shape || node.seq_kind != core::SeqKind::List || !cursor_.at_array()) return Verdict::NotMember;
+    const std::size_t mark = cursor_.mark();
+    std::size_t count = 0;
+    Step step = cursor_.open_array();
+    for (; step == Step::Item; step = cursor_.next_array_item(), ++count) {
+      if (!shape->tail && count == shape->prefix) return Verdict::NotMember;
+      Verdict item = value(*shape->at(count), level + 1);
+      if (item != Verdict::Member) return item;
+    }
+    if (step == Step::Fail) return Verdict::Malformed;
+    if (count < shape->prefix) return Verdict::NotMember;
+    return closed(cursor_.close_array(mark));
+  }
+
+  // Each member's value is checked as it is read, and a declared key or a
+  // failed undeclared one keeps the verdict of its last member: the object
+  // is decided at its end, as the dict built from it would be.
+  [[gnu::noinline]] Verdict record(const SchemaNode& node, unsigned level) {
+    if (!cursor_.at_object()) return Verdict::NotMember;
+    std::unique_ptr<RecordIndex> local;
+    const RecordIndex* index = record_keys(node, ctx_, local);
+    if (!index) return Verdict::Undecided;
+    std::span<const RecordKey> keys = index->keys();
+    KeyStates states(keys.size());
+    FailedKeys failed;
+    const std::size_t mark = cursor_.mark();
+    std::size_t position = 0;
+    Step step = cursor_.open_object();
+    for (; step == Step::Item; step = cursor_.next_object_member(), ++position) {
+      const std::size_t key_mark = cursor_.mark();
+      if (!cursor_.member_key()) return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
+      const std::size_t start = cursor_.offset();
+      const std::size_t value_mark = cursor_.mark();
+      std::optional<std::size_t> declared = declared_key(*index, position, cursor_.last_string());
+      Verdict member;
+      if (declared) {
+        member = declared_value(node, keys[*declared], start, value_mark, level + 1);
+        if (member == Verdict::Member || member == Verdict::NotMember) {
+          states[*declared] = member == Verdict::Member ? KeyStates::Passed : KeyStates::Failed;
+        }
+      } else {
+        // The dict holds the key whatever its value: a closed record refuses it.
+        if (node.extras.empty()) return Verdict::NotMember;
+        member = undeclared_value(node, key_mark, start, value_mark, level + 1, failed);
+        if (failed.full()) return Verdict::Undecided;
+      }
+      if (member == Verdict::NotMember) member = skip_from(start, value_mark, level + 1);
+      if (member != Verdict::Member) return member;
+    }
+    if (step == Step::Fail) return Verdict::Malformed;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      if (states[k] == KeyStates::Failed || (states[k] == KeyStates::Absent && keys[k].required)) {
+        return Verdict::NotMember;
+      }
+    }
+    if (!failed.empty()) return Verdict::NotMember;
+    return closed(cursor_.close_object(mark));
+  }
+
+  // Documents mostly list a record's keys in declared order, so the key at
+  // the member's own position is tried before the lookup.
+  static std::optional<std::size_t> declared_key(const RecordIndex& index, std::size_t position,
+                                                 std::string_view key) {
+    std::span<const RecordKey> keys = index.keys();
+    if (keys.empty()) return std::nullopt;
+    if (position < keys.size() && keys[position].text == key) return position;
+    return index.find(key);
+  }
+
+  Verdict declared_value(const SchemaNode& node, const RecordKey& key, std::size_t start, std::size_t mark,
+                         unsigned level) {
+    for (std::uint32_t field : key.fields) {
+      rewind(start, mark);
+      Verdict member = value(node.fields[field].node, level);
+      if (member != Verdict::Member) return member;
+    }
+    return Verdict::Member;
+  }
+
+  // The member against each extras pair until one takes it, its verdict
+  // settled in failed.
+  [[gnu::noinline]] Verdict undeclared_value(const SchemaNode& node, std::size_t key_mark, std::size_t start,
+                                             std::size_t mark, unsigned level, FailedKeys& failed) {
+    // The key outlives reading the value, which may reuse its bytes' buffer.
+    std::string owned;
+    std::string_view key_text = cursor_.last_string();
+    if (cursor_.last_string_is_transient()) {
+      owned.assign(key_text);
+      key_text = owned;
+    }
+    Verdict member = Verdict::NotMember;
+    for (const core::ExtrasPair& pair : node.extras) {
+      const std::uint64_t steps = state().guard.entered();
+      member = decide_key(pair.key, key_mark, key_text);
+      if (member == Verdict::Member) {
+        rewind(start, mark);
+        member = value(pair.value, level);
+      }
+      if (member != Verdict::NotMember) break;
+      note_rewalk(steps, state());
+    }
+    if (member == Verdict::Member || member == Verdict::NotMember) failed.settle(key_text, member == Verdict::Member);
+    return member;
+  }
+
+  // The key is the str the sink made, else a string node of its bytes.
+  Verdict decide_key(const SchemaNode& node, std::size_t key_mark, std::string_view key_text) {
+    if (plain_type_holds(node.kind, JsonKind::String)) {
+      return *plain_type_holds(node.kind, JsonKind::String) ? Verdict::Member : Verdict::NotMember;
+    }
+    if constexpr (builds) {
+      return decide(node, cursor_.sink().at(key_mark));
+    } else {
+      const JsonValue key = JsonValue::string(key_text, is_ascii(key_text));
+      return decide(node, key);
+    }
+  }
+
+  static bool is_ascii(std::string_view text) {
+    for (char c : text) {
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+  }
+
+  [[gnu::noinline]] Verdict union_of(const SchemaNode& node, unsigned level) {
+    const std::size_t start = cursor_.offset();
+    const std::size_t mark = cursor_.mark();
+    for (const SchemaNode& member : node.members()) {
+      const std::uint64_t steps = state().guard.entered();
+      rewind(start, mark);
+      Verdict verdict = value(member, level);
+      if (verdict != Verdict::NotMember) return verdict;
+      note_rewalk(steps, state());
+    }
+    return Verdict::NotMember;
+  }
+
+  [[gnu::noinline]] Verdict intersection(const SchemaNode& node, unsigned level) {
+    const std::size_t start = cursor_.offset();
+    const std::size_t mark = cursor_.mark();
+    if (node.members().empty()) return skip(level);
+    for (const SchemaNode& member : node.members()) {
+      const std::uint64_t steps = state().guard.entered();
+      rewind(start, mark);
+      Verdict verdict = value(member, level);
+      if (verdict != Verdict::Member) return verdict;
+      note_rewalk(steps, state());
+    }
+    return Verdict::Member;
+  }
+
+  [[gnu::noinline]] Verdict complement(const SchemaNode& node, unsigned level) {
+    const std::size_t start = cursor_.offset();
+    const std::size_t mark = cursor_.mark();
+    Verdict inner = value(node.inner(), level);
+    if (inner == Verdict::Member) return Verdict::NotMember;
+    if (inner == Verdict::NotMember) return skip_from(start, mark, level);
+    return inner;
+  }
+
+  [[gnu::noinline]] Verdict ref(const SchemaNode& node, unsigned level) {
+    if (state().memo.on()) return Verdict::Undecided;
+    const std::uint64_t definition = node.definition();
+    RecursionGuard& guard = state().guard;
+    const void* identity = cursor_.address();
+    if (guard.enter(identity, definition) != RecursionGuard::Entry::Entered) return Verdict::NotMember;
+    const std::vector<SchemaNode>& definitions = ctx_.schema()->definitions;
+    Verdict verdict = definition < definitions.size() ? value(definitions[definition], level) : Verdict::NotMember;
+    guard.leave(identity, definition);
+    return verdict;
+  }
+
+  // Only an array's length is read here; every other constraint over a
+  // container is the tree walk's (regex alone refuses it outright).
+  [[gnu::noinline]] Verdict refined(const SchemaNode& node, unsigned level) {
+    const std::size_t start = cursor_.offset();
+    const bool array = cursor_.at_array();
+    Verdict base = value(node.base(), level);
+    if (base != Verdict::Member) return base;
+    std::optional<std::size_t> length;
+    for (const Constraint& constraint : node.constraints) {
+      switch (constraint.kind) {
+        case ConstraintKind::MinLen:
+        case ConstraintKind::MaxLen:
+          if (!array) return Verdict::Undecided;
+          if (!length) length = array_length(start, level);
+          if (!(constraint.kind == ConstraintKind::MinLen ? *length >= constraint.length()
+                                                          : *length <= constraint.length())) {
+            return Verdict::NotMember;
+          }
+          break;
+        case ConstraintKind::Regex:
+          return Verdict::NotMember;
+        case ConstraintKind::Ge:
+        case ConstraintKind::Gt:
+        case ConstraintKind::Le:
+        case ConstraintKind::Lt:
+        case ConstraintKind::MultipleOf:
+        case ConstraintKind::Predicate:
+          return Verdict::Undecided;
+      }
+    }
+    return Verdict::Member;
+  }
+
+  // The element count of the array the base just took: the list made of
+  // it, or its text read again, leaving the cursor where the walk left it.
+  std::size_t array_length(std::size_t start, unsigned level) {
+    if constexpr (builds) {
+      (void)start;
+      (void)level;
+      return static_cast<std::size_t>(PyList_GET_SIZE(cursor_.sink().top()));
+    } else {
+      cursor_.seek(start);
+      std::size_t count = 0;
+      for (Step step = cursor_.open_array(); step == Step::Item; step = cursor_.next_array_item()) {
+        cursor_.read_value(level + 1);
+        ++count;
+      }
+      return count;
+    }
+  }
+
+  Cursor& cursor_;
+  WalkContext ctx_;
+};
+
+template <class Sink>
+StreamAnswer run_stream_check(JsonCursor<Sink>& cursor, const SchemaNode& root, CheckState& state) {
+  if (!cursor.start_document()) return StreamAnswer::Refused;
+  switch (StreamWalk<JsonCursor<Sink>>(cursor, state).value(root, 0)) {
+    case Verdict::Member:
+      return cursor.finish_document() ? StreamAnswer::Member : StreamAnswer::Refused;
+    case Verdict::NotMember:
+    case Verdict::Malformed:
+      return StreamAnswer::Refused;
+    case Verdict::Undecided:
+      break;
+  }
+  return StreamAnswer::Undecided;
+}
+
+// The path that decides after this one meets any shortage of memory again.
+StreamAnswer without_error(StreamAnswer answer) {
+  if (answer != StreamAnswer::Member && PyErr_Occurred()) {
+    PyErr_Clear();
+    return StreamAnswer::Undecided;
+  }
+  return answer;
+}
+
+}  // namespace
+
+StreamAnswer check_json_stream(const SchemaNode& root, std::string_view bytes, bool known_utf8, CheckState& state) {
+  try {
+    JsonCursor<TokenSink> cursor(bytes, known_utf8);
+    return without_error(run_stream_check(cursor, root, state));
+  } catch (const std::bad_alloc&) {
+    return StreamAnswer::Undecided;
+  }
+}
+
+StreamAnswer load_json_stream(const SchemaNode& root, std::string_view bytes, bool known_utf8, CheckState& state,
+                              PyRef& loaded) {
+  try {
+    JsonCursor<PythonSink> cursor(bytes, known_utf8);
+    StreamAnswer answer = without_error(run_stream_check(cursor, root, state));
+    if (answer == StreamAnswer::Member) loaded = cursor.sink().take_root();
+    return answer;
+  } catch (const std::bad_alloc&) {
+    PyErr_Clear();
+    return StreamAnswer::Undecided;
+  }
+}
+
+}  // namespace quillmar::ext
