@@ -49,11 +49,16 @@ inline constexpr StringStops string_stops{};
 
 inline bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// Whether eight bytes, read little-endian, are all ASCII digits.
-inline bool eight_digits(std::uint64_t word) {
-  return ((word & 0xF0F0F0F0F0F0F0F0ULL) | (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+// Nonzero in the bytes of a little-endian word that are no ASCII digit. A
+// carry out of a byte at or above 0xFA can spoil the bytes after it, never
+// the first such byte or any before it.
+inline std::uint64_t non_digit_bytes(std::uint64_t word) {
+  return ((word & 0xF0F0F0F0F0F0F0F0ULL) | (((word + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ^
          0x3333333333333333ULL;
 }
+
+// Whether eight bytes, read little-endian, are all ASCII digits.
+inline bool eight_digits(std::uint64_t word) { return non_digit_bytes(word) == 0; }
 
 // The value of eight ASCII digits read little-endian (the first digit the
 // most significant), by pairwise folding.
@@ -454,16 +459,31 @@ class Parser {
     return true;
   }
 
-  // Digits from p on, folded into value (wrapping past nineteen digits, which
-  // the callers count and refuse to trust); returns the first non-digit.
+  // Digits from p on, folded into value (wrapping past nineteen digits,
+  // which the callers count and refuse to trust); returns the first
+  // non-digit. Eight bytes at a time, and a run shorter than eight, the
+  // common integer, in one step: the first byte that is no digit is found in
+  // the word, and the digits before it are valued behind '0' padding.
   const unsigned char* accumulate_digits(const unsigned char* p, std::uint64_t& value) const {
+    static constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
     std::uint64_t folded = value;
     while (std::endian::native == std::endian::little && end_ - p >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p, 8);
-      if (!eight_digits(word)) break;
-      folded = folded * 100000000 + eight_digits_value(word);
-      p += 8;
+      const std::uint64_t others = non_digit_bytes(word);
+      if (others == 0) {
+        folded = folded * 100000000 + eight_digits_value(word);
+        p += 8;
+        continue;
+      }
+      const unsigned run = static_cast<unsigned>(std::countr_zero(others)) / 8;
+      if (run != 0) {
+        const std::uint64_t padded = (word << (8 * (8 - run))) | (0x3030303030303030ULL >> (8 * run));
+        folded = folded * powers[run] + eight_digits_value(padded);
+        p += run;
+      }
+      value = folded;
+      return p;
     }
     for (; p != end_ && is_digit(*p); ++p) folded = folded * 10 + (*p - '0');
     value = folded;
@@ -486,8 +506,7 @@ class Parser {
       ++p;
       if (p != end_ && is_digit(*p)) return fail(JsonErrorKind::InvalidNumber, p);
     } else {
-      // Integers are mostly short: a plain loop beats testing eight bytes first.
-      for (; p != end_ && is_digit(*p); ++p) magnitude = magnitude * 10 + (*p - '0');
+      p = accumulate_digits(p, magnitude);
     }
     if (p != end_ && (*p == '.' || (*p | 0x20) == 'e')) return parse_real(start, digits, p, magnitude);
     p_ = p;

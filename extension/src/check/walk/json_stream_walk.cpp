@@ -66,6 +66,7 @@ class FailedKeys {
 
   // The member with this key passed or failed.
   void settle(std::string_view key, bool passed) {
+    if (passed && keys_.empty()) return;
     for (std::size_t i = 0; i < keys_.size(); ++i) {
       if (keys_[i] != key) continue;
       if (passed) keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -132,14 +133,15 @@ class StreamWalk {
     }
   }
 
+  // The kind of the scalar just read; the reader makes only these exact types.
   JsonKind scalar_kind() const {
     if constexpr (builds) {
-      PyObject* object = cursor_.sink().top();
-      if (object == Py_None) return JsonKind::Null;
-      if (PyBool_Check(object)) return JsonKind::Bool;
-      if (PyLong_CheckExact(object)) return JsonKind::Int;
-      if (PyFloat_CheckExact(object)) return JsonKind::Float;
-      return JsonKind::String;
+      PyTypeObject* type = Py_TYPE(cursor_.sink().top());
+      if (type == &PyUnicode_Type) return JsonKind::String;
+      if (type == &PyLong_Type) return JsonKind::Int;
+      if (type == &PyFloat_Type) return JsonKind::Float;
+      if (type == &PyBool_Type) return JsonKind::Bool;
+      return JsonKind::Null;
     } else {
       return cursor_.sink().token.kind();
     }
@@ -180,9 +182,22 @@ class StreamWalk {
         return scalar == JsonKind::Float;
       case NodeKind::Str:
         return scalar == JsonKind::String;
-      default:
+      case NodeKind::Literal:
+      case NodeKind::Sequence:
+      case NodeKind::Set:
+      case NodeKind::FrozenSet:
+      case NodeKind::Record:
+      case NodeKind::Union:
+      case NodeKind::Intersection:
+      case NodeKind::Complement:
+      case NodeKind::Instance:
+      case NodeKind::Object:
+      case NodeKind::Refined:
+      case NodeKind::Ref:
+      case NodeKind::Placeholder:
         return std::nullopt;
     }
+    return std::nullopt;
   }
 
   Verdict container(const SchemaNode& node, unsigned level) {
@@ -249,6 +264,9 @@ class StreamWalk {
   [[gnu::noinline]] Verdict sequence(const SchemaNode& node, unsigned level) {
     std::optional<ShapeView> shape = shape_of(node.seq_pattern());
     if (!shape || node.seq_kind != core::SeqKind::List || !cursor_.at_array()) return Verdict::NotMember;
+    if (shape->prefix == 0 && shape->tail && plain_type_holds(shape->tail->kind, JsonKind::Null)) {
+      return plain_items(shape->tail->kind, level);
+    }
     const std::size_t mark = cursor_.mark();
     std::size_t count = 0;
     Step step = cursor_.open_array();
@@ -259,6 +277,20 @@ class StreamWalk {
     }
     if (step == Step::Fail) return Verdict::Malformed;
     if (count < shape->prefix) return Verdict::NotMember;
+    return closed(cursor_.close_array(mark));
+  }
+
+  // A list of one plain type, the commonest array schema, in one loop.
+  Verdict plain_items(NodeKind item, unsigned level) {
+    const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
+    const std::size_t mark = cursor_.mark();
+    Step step = cursor_.open_array();
+    for (; step == Step::Item; step = cursor_.next_array_item()) {
+      if (!anything && cursor_.at_container()) return Verdict::NotMember;
+      if (!cursor_.read_value(level + 1)) return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
+      if (!anything && !*plain_type_holds(item, scalar_kind())) return Verdict::NotMember;
+    }
+    if (step == Step::Fail) return Verdict::Malformed;
     return closed(cursor_.close_array(mark));
   }
 
@@ -317,11 +349,12 @@ class StreamWalk {
     return index.find(key);
   }
 
+  // Mostly one field; the others (records met in an intersection) read the value again.
   Verdict declared_value(const SchemaNode& node, const RecordKey& key, std::size_t start, std::size_t mark,
                          unsigned level) {
-    for (std::uint32_t field : key.fields) {
-      rewind(start, mark);
-      Verdict member = value(node.fields[field].node, level);
+    for (std::size_t i = 0; i < key.fields.size(); ++i) {
+      if (i > 0) rewind(start, mark);
+      Verdict member = value(node.fields[key.fields[i]].node, level);
       if (member != Verdict::Member) return member;
     }
     return Verdict::Member;
