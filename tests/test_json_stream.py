@@ -257,6 +257,20 @@ CASES = [
         b'[1, "x", "\xff"]', b'[1, "\xc3("]', '[1, "\ud800"]', "[1, 7" + "0" * 4299 + "]",
     ]),
     (list[str], [b'["ok", "\xff"]', b'["ok", "\xed\xa0\x80"]', '["\\ud800"]', '["\\ud800\\udc00"]', '["a", "\ud800"]']),
+    # lists of one plain type are read item by item from the first byte; integers of every run length
+    # around the eight bytes read at once, at the end of the text and before each kind of byte after
+    (list[int], ["[" + ", ".join(str(10**k + k) for k in range(25)) + "]",
+                 "[" + ",".join(str(-(10**k) - 7) for k in range(25)) + "]",
+                 "[9223372036854775807, -9223372036854775808, 9223372036854775808, -9223372036854775809]",
+                 "[12345678]", "[123456789]", "[1234567,12345678 ,123456789]", "[1234567e1]", "[12345678.5]",
+                 "[00]", "[-]", "[1.]", "[-0, 0, 1E400]", "[1, true, false]", "[1, null]", '[1, "1"]', "[1, [1]]"]),
+    (list[float], ["[1.5, -0.25e-3, 12345678.125]", "[1.5, 2]", "[1e400, -1e-400]", '[1.5, "1.5"]', "[1.5, {}]"]),
+    (list[str], ['["a", "\\u00e9\\n", "\u00e9"]', '["a", 1]', '["a", ["b"]]', '["a", null]']),
+    # an array at the nesting limit may be empty only; its items would stand past it (two levels a
+    # step keep the check under its own recursion limit)
+    *[(qm.recursive(lambda r, plain=plain: qm.union(list[plain], list[qm.union(list[plain], list[r])])),
+       [deep(199, "[1]"), deep(199, '["a"]'), deep(200, "[]"), deep(200, "[1]"), deep(200, '["a"]'), deep(200, "[[]]")])
+      for plain in (int, str, float, Any)],
 ]
 
 

@@ -79,6 +79,7 @@ class JsonCursor {
   bool at_array() const { return parser_.peek() == '['; }
   bool at_object() const { return parser_.peek() == '{'; }
   bool at_container() const { return at_array() || at_object(); }
+  unsigned char peek() const { return parser_.peek(); }
 
   std::size_t offset() const { return parser_.offset(); }
   // The value's identity for the check: the address of its first byte.
@@ -88,6 +89,11 @@ class JsonCursor {
   // Reads the whole value at a value position; level counts the containers
   // around it, as the reader's nesting limit does.
   bool read_value(unsigned level) { return parser_.value(level); }
+  // At a number's first byte ('-' or a digit), or a string's quote, with
+  // the level known to be within the limit: the value read without asking
+  // what it is.
+  bool read_number() { return parser_.number(); }
+  bool read_string() { return parser_.string(); }
 
   Step open_array() { return parser_.open_array(); }
   Step next_array_item() { return parser_.next_array_item(); }

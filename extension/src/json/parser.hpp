@@ -122,6 +122,13 @@ class Parser {
   void seek(std::size_t offset) { p_ = begin_ + offset; }
   // The whole value through the sink: a scalar, or a container with everything in it.
   bool value(unsigned level) { return parse_value(level); }
+  // The value at p_ is known to be a number (at '-' or a digit) or a string
+  // (at its quote), and its level within the limit.
+  bool number() { return parse_number(); }
+  bool string() {
+    ++p_;
+    return parse_string(false);
+  }
 
   // p_ is at '[': Item leaves p_ at the first element.
   Step open_array() {

@@ -100,10 +100,7 @@ class StreamWalk {
  private:
   CheckState& state() const { return *ctx_.state; }
 
-  Verdict skip(unsigned level) {
-    if (cursor_.read_value(level)) return Verdict::Member;
-    return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
-  }
+  Verdict skip(unsigned level) { return cursor_.read_value(level) ? Verdict::Member : read_failure(); }
   // A value some rule walked (and perhaps refused) is read again from its
   // start, whatever the walk made of it dropped.
   Verdict skip_from(std::size_t start, std::size_t mark, unsigned level) {
@@ -122,7 +119,7 @@ class StreamWalk {
   // on a value's address, and the token's is every scalar's, so a check that
   // needs one is left to the tree walk.
   [[gnu::noinline]] Verdict scalar(const SchemaNode& node, unsigned level) {
-    if (!cursor_.read_value(level)) return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
+    if (!cursor_.read_value(level)) return read_failure();
     if (std::optional<bool> plain = plain_type_holds(node.kind, scalar_kind())) {
       return *plain ? Verdict::Member : Verdict::NotMember;
     }
@@ -282,17 +279,49 @@ class StreamWalk {
 
   // A list of one plain type, the commonest array schema, in one loop.
   Verdict plain_items(NodeKind item, unsigned level) {
-    const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
     const std::size_t mark = cursor_.mark();
     Step step = cursor_.open_array();
     for (; step == Step::Item; step = cursor_.next_array_item()) {
-      if (!anything && cursor_.at_container()) return Verdict::NotMember;
-      if (!cursor_.read_value(level + 1)) return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
-      if (!anything && !*plain_type_holds(item, scalar_kind())) return Verdict::NotMember;
+      Verdict member = plain_item(item, level + 1);
+      if (member != Verdict::Member) return member;
     }
     if (step == Step::Fail) return Verdict::Malformed;
     return closed(cursor_.close_array(mark));
   }
+
+  // Numbers and strings, most items, are read by their first byte alone
+  // (past the nesting limit the reader refuses them).
+  Verdict plain_item(NodeKind item, unsigned level) {
+    switch (level <= JSON_RECURSION_LIMIT ? cursor_.peek() : 0) {
+      case '"':
+        if (item == NodeKind::Str) return cursor_.read_string() ? Verdict::Member : read_failure();
+        break;
+      case '-':
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        if (item == NodeKind::Int || item == NodeKind::Float) {
+          if (!cursor_.read_number()) return read_failure();
+          return *plain_type_holds(item, scalar_kind()) ? Verdict::Member : Verdict::NotMember;
+        }
+        break;
+      default:
+        break;
+    }
+    const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
+    if (!anything && cursor_.at_container()) return Verdict::NotMember;
+    if (!cursor_.read_value(level)) return read_failure();
+    return anything || *plain_type_holds(item, scalar_kind()) ? Verdict::Member : Verdict::NotMember;
+  }
+
+  Verdict read_failure() const { return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed; }
 
   // Each member's value is checked as it is read, and a declared key or a
   // failed undeclared one keeps the verdict of its last member: the object
@@ -310,7 +339,7 @@ class StreamWalk {
     Step step = cursor_.open_object();
     for (; step == Step::Item; step = cursor_.next_object_member(), ++position) {
       const std::size_t key_mark = cursor_.mark();
-      if (!cursor_.member_key()) return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed;
+      if (!cursor_.member_key()) return read_failure();
       const std::size_t start = cursor_.offset();
       const std::size_t value_mark = cursor_.mark();
       std::optional<std::size_t> declared = declared_key(*index, position, cursor_.last_string());
