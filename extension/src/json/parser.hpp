@@ -287,51 +287,58 @@ class Parser {
     }
   }
 
+  // Moves p_ to the next byte that stops a run of plain string content,
+  // noting in high_bits whether a byte passed is outside ASCII; false at the
+  // end of input. The widest step that finds the stop is the last one taken.
+  bool advance_to_stop(unsigned& high_bits) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+#ifdef __SSE2__
+    // Sixteen bytes at a time while none of them stops the run.
+    while (end_ - p_ >= 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+      const __m128i quote = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('"'));
+      const __m128i backslash = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'));
+      // Unsigned chunk <= 0x1F: the control characters.
+      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk);
+      const int stops = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, backslash), control));
+      if (stops != 0) {
+        const int before = __builtin_ctz(static_cast<unsigned>(stops));
+        high_bits |= (_mm_movemask_epi8(chunk) & ((1 << before) - 1)) != 0;
+        p_ += before;
+        return true;
+      }
+      high_bits |= _mm_movemask_epi8(chunk) != 0;
+      p_ += 16;
+    }
+#endif
+    // Eight bytes at a time while none of them stops the run.
+    while (end_ - p_ >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p_, 8);
+      std::uint64_t quote = word ^ (ones * '"');
+      std::uint64_t backslash = word ^ (ones * '\\');
+      std::uint64_t stops = ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) | ((word - ones * 0x20) & ~word);
+      if (stops & highs) break;
+      high_bits |= (word & highs) != 0;
+      p_ += 8;
+    }
+    while (p_ != end_ && !string_stops.table[*p_]) {
+      high_bits |= *p_ >> 7;
+      ++p_;
+    }
+    return p_ != end_;
+  }
+
   // p_ is just past the opening quote; key says whether the string names an
   // object member.
   bool parse_string(bool key) {
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    constexpr std::uint64_t highs = 0x8080808080808080ULL;
     const unsigned char* content = p_;
     const unsigned char* segment = p_;
     bool escaped = false;
     unsigned high_bits = 0;
     for (;;) {
-#ifdef __SSE2__
-      // Sixteen bytes at a time while none of them stops the run.
-      while (end_ - p_ >= 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
-        const __m128i quote = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('"'));
-        const __m128i backslash = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\'));
-        // Unsigned chunk <= 0x1F: the control characters.
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(chunk, _mm_set1_epi8(0x1F)), chunk);
-        const int stops = _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, backslash), control));
-        if (stops != 0) {
-          const int before = __builtin_ctz(static_cast<unsigned>(stops));
-          high_bits |= (_mm_movemask_epi8(chunk) & ((1 << before) - 1)) != 0;
-          p_ += before;
-          break;
-        }
-        high_bits |= _mm_movemask_epi8(chunk) != 0;
-        p_ += 16;
-      }
-#endif
-      // Eight bytes at a time while none of them stops the run.
-      while (end_ - p_ >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p_, 8);
-        std::uint64_t quote = word ^ (ones * '"');
-        std::uint64_t backslash = word ^ (ones * '\\');
-        std::uint64_t stops = ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) | ((word - ones * 0x20) & ~word);
-        if (stops & highs) break;
-        high_bits |= (word & highs) != 0;
-        p_ += 8;
-      }
-      while (p_ != end_ && !string_stops.table[*p_]) {
-        high_bits |= *p_ >> 7;
-        ++p_;
-      }
-      if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingString);
+      if (!advance_to_stop(high_bits)) return fail_at_end(JsonErrorKind::EofWhileParsingString);
       unsigned char c = *p_;
       if (c == '"') break;
       if (c < 0x20) return fail(JsonErrorKind::ControlCharacterWhileParsingString, p_);
