@@ -265,7 +265,11 @@ CASES = [
                  "[12345678]", "[123456789]", "[1234567,12345678 ,123456789]", "[1234567e1]", "[12345678.5]",
                  "[00]", "[-]", "[1.]", "[-0, 0, 1E400]", "[1, true, false]", "[1, null]", '[1, "1"]', "[1, [1]]"]),
     (list[float], ["[1.5, -0.25e-3, 12345678.125]", "[1.5, 2]", "[1e400, -1e-400]", '[1.5, "1.5"]', "[1.5, {}]"]),
-    (list[str], ['["a", "\\u00e9\\n", "\u00e9"]', '["a", 1]', '["a", ["b"]]', '["a", null]']),
+    (list[str], ['["a", "\\u00e9\\n", "\u00e9"]', '["a", 1]', '["a", ["b"]]', '["a", null]', '["\\x"]',
+                 b'["\xc3\\u0041"]', b'["\\u00e9\xa9"]', b'["\xe6\x97\xa5\\n\xe6\x9c\xac"]', b'["\xe6\x97\\n"]']),
+    # values only passed over are checked as reading them would check them
+    (list[Any], [b'[["\xff"]]', b'[{"\xff": 1}]', '[{"a": "\\x"}]', '[["\\ud800"]]', '[{"a": "\\ud800\\udc00"}]',
+                 b'[{"\xc3\xa9": ["\xc3\\u0041"]}]', '[{"a": 1 "b": 2}]', '[{"a" 1}]', '["a\tb"]']),
     # an array at the nesting limit may be empty only; its items would stand past it (two levels a
     # step keep the check under its own recursion limit)
     *[(qm.recursive(lambda r, plain=plain: qm.union(list[plain], list[qm.union(list[plain], list[r])])),

@@ -95,6 +95,23 @@ class JsonCursor {
   bool read_number() { return parser_.number(); }
   bool read_string() { return parser_.string(); }
 
+  // Past the value (or the string at its quote), checked whole; the
+  // objects are made where the sink makes them, the token is not kept.
+  bool pass_value(unsigned level) {
+    if constexpr (builds_objects) {
+      return parser_.value(level);
+    } else {
+      return parser_.skim(level);
+    }
+  }
+  bool pass_string() {
+    if constexpr (builds_objects) {
+      return parser_.string();
+    } else {
+      return parser_.skim_string();
+    }
+  }
+
   Step open_array() { return parser_.open_array(); }
   Step next_array_item() { return parser_.next_array_item(); }
   Step open_object() { return parser_.open_object(); }

@@ -122,12 +122,24 @@ class Parser {
   void seek(std::size_t offset) { p_ = begin_ + offset; }
   // The whole value through the sink: a scalar, or a container with everything in it.
   bool value(unsigned level) { return parse_value(level); }
+  // The whole value checked as value() checks it, with no string decoded
+  // or handed to the sink: for a reader that only needs to pass it.
+  bool skim(unsigned level) {
+    skimming_ = true;
+    bool ok = parse_value(level);
+    skimming_ = false;
+    return ok;
+  }
   // The value at p_ is known to be a number (at '-' or a digit) or a string
   // (at its quote), and its level within the limit.
   bool number() { return parse_number(); }
   bool string() {
     ++p_;
     return parse_string(false);
+  }
+  bool skim_string() {
+    ++p_;
+    return scan_string<false>(false);
   }
 
   // p_ is at '[': Item leaves p_ at the first element.
@@ -331,8 +343,13 @@ class Parser {
   }
 
   // p_ is just past the opening quote; key says whether the string names an
-  // object member.
-  bool parse_string(bool key) {
+  // object member. While skimming the string is only checked, as decoding
+  // it would check it: its raw bytes as UTF-8 (escapes are ASCII, and each
+  // decodes to a whole sequence), nothing handed to the sink.
+  bool parse_string(bool key) { return skimming_ ? scan_string<false>(key) : scan_string<true>(key); }
+
+  template <bool decode>
+  bool scan_string(bool key) {
     const unsigned char* content = p_;
     const unsigned char* segment = p_;
     bool escaped = false;
@@ -342,30 +359,45 @@ class Parser {
       unsigned char c = *p_;
       if (c == '"') break;
       if (c < 0x20) return fail(JsonErrorKind::ControlCharacterWhileParsingString, p_);
-      if (!escaped) {
-        scratch_.clear();
-        escaped = true;
+      if constexpr (decode) {
+        if (!escaped) {
+          scratch_.clear();
+          escaped = true;
+        }
+        scratch_.append(reinterpret_cast<const char*>(segment), static_cast<std::size_t>(p_ - segment));
       }
-      scratch_.append(reinterpret_cast<const char*>(segment), static_cast<std::size_t>(p_ - segment));
-      if (!parse_escape(high_bits)) return false;
+      if (!parse_escape<decode>(high_bits)) return false;
       segment = p_;
     }
-    std::string_view bytes;
-    if (escaped) {
-      scratch_.append(reinterpret_cast<const char*>(segment), static_cast<std::size_t>(p_ - segment));
-      bytes = scratch_;
+    if constexpr (!decode) {
+      (void)key;
+      (void)segment;
+      (void)escaped;
+      if (high_bits != 0 && !known_utf8_) {
+        std::size_t bad = utf8_invalid_offset(content, static_cast<std::size_t>(p_ - content));
+        if (bad != utf8_ok) return fail_at(JsonErrorKind::InvalidUnicodeCodePoint, static_cast<std::size_t>(content - begin_) + bad + 1);
+      }
+      ++p_;  // the closing quote
+      return true;
     } else {
-      bytes = {reinterpret_cast<const char*>(content), static_cast<std::size_t>(p_ - content)};
+      std::string_view bytes;
+      if (escaped) {
+        scratch_.append(reinterpret_cast<const char*>(segment), static_cast<std::size_t>(p_ - segment));
+        bytes = scratch_;
+      } else {
+        bytes = {reinterpret_cast<const char*>(content), static_cast<std::size_t>(p_ - content)};
+      }
+      ++p_;  // the closing quote
+      bool ascii = high_bits == 0;
+      std::size_t outcome = sink_.string(bytes, ascii, !ascii && !known_utf8_, escaped, key);
+      if (outcome == utf8_ok) return true;
+      if (outcome == string_sink_failed) return sink(false);
+      return fail_at(JsonErrorKind::InvalidUnicodeCodePoint, static_cast<std::size_t>(content - begin_) + outcome + 1);
     }
-    ++p_;  // the closing quote
-    bool ascii = high_bits == 0;
-    std::size_t outcome = sink_.string(bytes, ascii, !ascii && !known_utf8_, escaped, key);
-    if (outcome == utf8_ok) return true;
-    if (outcome == string_sink_failed) return sink(false);
-    return fail_at(JsonErrorKind::InvalidUnicodeCodePoint, static_cast<std::size_t>(content - begin_) + outcome + 1);
   }
 
-  // p_ is at the backslash; appends the decoded bytes to scratch_.
+  // p_ is at the backslash; appends the decoded bytes to scratch_ when decoding.
+  template <bool decode>
   bool parse_escape(unsigned& high_bits) {
     ++p_;
     if (p_ == end_) return fail_at_end(JsonErrorKind::EofWhileParsingString);
@@ -396,11 +428,11 @@ class Parser {
         decoded = '\t';
         break;
       case 'u':
-        return parse_unicode_escape(high_bits);
+        return parse_unicode_escape<decode>(high_bits);
       default:
         return fail(JsonErrorKind::InvalidEscape, p_);
     }
-    scratch_.push_back(decoded);
+    if constexpr (decode) scratch_.push_back(decoded);
     ++p_;
     return true;
   }
@@ -418,6 +450,7 @@ class Parser {
   }
 
   // p_ is at the 'u'.
+  template <bool decode>
   bool parse_unicode_escape(unsigned& high_bits) {
     ++p_;
     unsigned code;
@@ -436,8 +469,10 @@ class Parser {
       if (low < 0xDC00 || low > 0xDFFF) return fail(JsonErrorKind::LoneLeadingSurrogateInHexEscape, p_ - 1);
       code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
     }
-    append_utf8(code);
-    if (code >= 0x80) high_bits = 1;
+    if constexpr (decode) {
+      append_utf8(code);
+      if (code >= 0x80) high_bits = 1;
+    }
     return true;
   }
 
@@ -590,6 +625,7 @@ class Parser {
   const bool known_utf8_;
   Sink& sink_;
   bool sink_failed_ = false;
+  bool skimming_ = false;
   JsonSyntaxError error_{JsonErrorKind::ExpectedValue, 0};
   std::string scratch_;
 };

@@ -100,7 +100,7 @@ class StreamWalk {
  private:
   CheckState& state() const { return *ctx_.state; }
 
-  Verdict skip(unsigned level) { return cursor_.read_value(level) ? Verdict::Member : read_failure(); }
+  Verdict skip(unsigned level) { return cursor_.pass_value(level) ? Verdict::Member : read_failure(); }
   // A value some rule walked (and perhaps refused) is read again from its
   // start, whatever the walk made of it dropped.
   Verdict skip_from(std::size_t start, std::size_t mark, unsigned level) {
@@ -119,10 +119,8 @@ class StreamWalk {
   // on a value's address, and the token's is every scalar's, so a check that
   // needs one is left to the tree walk.
   [[gnu::noinline]] Verdict scalar(const SchemaNode& node, unsigned level) {
+    if (plain_type_holds(node.kind, JsonKind::Null).has_value()) return plain_item(node.kind, level);
     if (!cursor_.read_value(level)) return read_failure();
-    if (std::optional<bool> plain = plain_type_holds(node.kind, scalar_kind())) {
-      return *plain ? Verdict::Member : Verdict::NotMember;
-    }
     if constexpr (builds) {
       return decide(node, cursor_.sink().top());
     } else {
@@ -261,7 +259,7 @@ class StreamWalk {
   [[gnu::noinline]] Verdict sequence(const SchemaNode& node, unsigned level) {
     std::optional<ShapeView> shape = shape_of(node.seq_pattern());
     if (!shape || node.seq_kind != core::SeqKind::List || !cursor_.at_array()) return Verdict::NotMember;
-    if (shape->prefix == 0 && shape->tail && plain_type_holds(shape->tail->kind, JsonKind::Null)) {
+    if (shape->prefix == 0 && shape->tail && plain_type_holds(shape->tail->kind, JsonKind::Null).has_value()) {
       return plain_items(shape->tail->kind, level);
     }
     const std::size_t mark = cursor_.mark();
@@ -289,12 +287,14 @@ class StreamWalk {
     return closed(cursor_.close_array(mark));
   }
 
-  // Numbers and strings, most items, are read by their first byte alone
-  // (past the nesting limit the reader refuses them).
+  // A plain type's value. Numbers and strings, most of them, are read by
+  // their first byte alone (past the nesting limit the reader refuses them).
   Verdict plain_item(NodeKind item, unsigned level) {
+    const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
+    if (anything) return skip(level);
     switch (level <= JSON_RECURSION_LIMIT ? cursor_.peek() : 0) {
       case '"':
-        if (item == NodeKind::Str) return cursor_.read_string() ? Verdict::Member : read_failure();
+        if (item == NodeKind::Str) return cursor_.pass_string() ? Verdict::Member : read_failure();
         break;
       case '-':
       case '0':
@@ -315,10 +315,9 @@ class StreamWalk {
       default:
         break;
     }
-    const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
-    if (!anything && cursor_.at_container()) return Verdict::NotMember;
+    if (cursor_.at_container()) return Verdict::NotMember;
     if (!cursor_.read_value(level)) return read_failure();
-    return anything || *plain_type_holds(item, scalar_kind()) ? Verdict::Member : Verdict::NotMember;
+    return *plain_type_holds(item, scalar_kind()) ? Verdict::Member : Verdict::NotMember;
   }
 
   Verdict read_failure() const { return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed; }
@@ -417,8 +416,8 @@ class StreamWalk {
 
   // The key is the str the sink made, else a string node of its bytes.
   Verdict decide_key(const SchemaNode& node, std::size_t key_mark, std::string_view key_text) {
-    if (plain_type_holds(node.kind, JsonKind::String)) {
-      return *plain_type_holds(node.kind, JsonKind::String) ? Verdict::Member : Verdict::NotMember;
+    if (std::optional<bool> plain = plain_type_holds(node.kind, JsonKind::String)) {
+      return *plain ? Verdict::Member : Verdict::NotMember;
     }
     if constexpr (builds) {
       return decide(node, cursor_.sink().at(key_mark));
