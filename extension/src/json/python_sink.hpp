@@ -36,8 +36,12 @@ class PythonSink {
 
   bool null() { return push(Py_NewRef(Py_None)); }
   bool boolean(bool value) { return push(Py_NewRef(value ? Py_True : Py_False)); }
-  bool integer(std::int64_t value) { return push(PyLong_FromLongLong(value)); }
+  bool integer(std::int64_t value) {
+    make_room();
+    return push(PyLong_FromLongLong(value));
+  }
   bool real(std::string_view text, const double* value) {
+    make_room();
     return push(PyFloat_FromDouble(value ? *value : json_detail::rounded_decimal_to_double(text)));
   }
   bool big_integer(std::string_view text) {
@@ -126,19 +130,25 @@ class PythonSink {
   void make_room() {
     if (stack_.size() == stack_.capacity()) stack_.reserve(stack_.capacity() * 2 + 16);
   }
-  bool push(PyObject* object) {
+  // Mostly called with room made before the object was: then the push
+  // itself cannot fail.
+  [[gnu::always_inline]] bool push(PyObject* object) {
     if (!object) return false;
-    if (stack_.size() == stack_.capacity()) {
-      try {
-        make_room();
-      } catch (...) {
-        Py_DECREF(object);
-        throw;
-      }
+    if (stack_.size() == stack_.capacity()) [[unlikely]] return push_growing(object);
+    stack_.push_back(object);
+    return true;
+  }
+  [[gnu::noinline]] bool push_growing(PyObject* object) {
+    try {
+      make_room();
+    } catch (...) {
+      Py_DECREF(object);
+      throw;
     }
     stack_.push_back(object);
     return true;
   }
+
 
   static bool cacheable(std::string_view bytes) {
     return bytes.size() >= json_detail::STRING_CACHE_MIN_BYTES && bytes.size() <= json_detail::STRING_CACHE_MAX_BYTES;

@@ -119,7 +119,7 @@ class StreamWalk {
   // on a value's address, and the token's is every scalar's, so a check that
   // needs one is left to the tree walk.
   [[gnu::noinline]] Verdict scalar(const SchemaNode& node, unsigned level) {
-    if (plain_type_holds(node.kind, JsonKind::Null).has_value()) return plain_item(node.kind, level);
+    if (plain_type_holds(node.kind, JsonKind::Null).has_value()) return plain_item(node.kind, level, level <= JSON_RECURSION_LIMIT);
     if (!cursor_.read_value(level)) return read_failure();
     if constexpr (builds) {
       return decide(node, cursor_.sink().top());
@@ -158,7 +158,7 @@ class StreamWalk {
   }
 
   // Whether a scalar of this kind is in a node that asks only for a type.
-  static std::optional<bool> plain_type_holds(NodeKind node, JsonKind scalar) {
+  [[gnu::always_inline]] static std::optional<bool> plain_type_holds(NodeKind node, JsonKind scalar) {
     switch (node) {
       case NodeKind::Anything:
       case NodeKind::Any:
@@ -279,8 +279,9 @@ class StreamWalk {
   Verdict plain_items(NodeKind item, unsigned level) {
     const std::size_t mark = cursor_.mark();
     Step step = cursor_.open_array();
+    const bool within_limit = level + 1 <= JSON_RECURSION_LIMIT;
     for (; step == Step::Item; step = cursor_.next_array_item()) {
-      Verdict member = plain_item(item, level + 1);
+      Verdict member = plain_item(item, level + 1, within_limit);
       if (member != Verdict::Member) return member;
     }
     if (step == Step::Fail) return Verdict::Malformed;
@@ -289,10 +290,10 @@ class StreamWalk {
 
   // A plain type's value. Numbers and strings, most of them, are read by
   // their first byte alone (past the nesting limit the reader refuses them).
-  Verdict plain_item(NodeKind item, unsigned level) {
+  [[gnu::always_inline]] Verdict plain_item(NodeKind item, unsigned level, bool within_limit) {
     const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
     if (anything) return skip(level);
-    switch (level <= JSON_RECURSION_LIMIT ? cursor_.peek() : 0) {
+    switch (within_limit ? cursor_.peek() : 0) {
       case '"':
         if (item == NodeKind::Str) return cursor_.pass_string() ? Verdict::Member : read_failure();
         break;
