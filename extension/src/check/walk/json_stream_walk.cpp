@@ -6,6 +6,7 @@
 // again.
 #include "check/walk/json_stream_walk.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -15,7 +16,6 @@
 
 #include "check/plan/precompute.hpp"
 #include "check/walk/json_walk.hpp"
-#include "check/walk/memoised_ref.hpp"
 #include "check/walk/record_keys.hpp"
 #include "check/walk/sequence_shape.hpp"
 #include "json/cursor.hpp"
