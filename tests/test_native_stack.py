@@ -172,6 +172,41 @@ WALK_CHILD = textwrap.dedent(
 
 
 
+# Objects nested to the JSON limit through records with extras, checked as the document is read (a
+# report of such a document is made by the Python walk, whose frames are larger).
+READING_CHILD = textwrap.dedent(
+    """
+    import sys, threading
+    from typing import Any
+    import quillmar._quillmar as qm
+
+    schemas = {
+        "extras": lambda r: qm.union(None, int, str, {str: qm.union(None, {str: qm.union(None, r)})}),
+        "declared and extras": lambda r: qm.union(None, int, {"id?": int, str: qm.union(None, {"id?": int, str: r})}),
+        "intersection": lambda r: qm.union(int, None, qm.intersection({str: qm.union(None, {str: r})}, {"x?": int, str: Any})),
+    }
+    v = qm.Validator(qm.recursive(schemas[sys.argv[1]]))
+
+    def run():
+        member = '{"k": ' * 200 + "1" + "}" * 200
+        assert v.is_valid_json(member) and v.validate_json(member) is None
+        assert not v.is_valid_json('{"k": ' * 199 + "1" + "}" * 199)
+
+    threading.stack_size(128 * 1024)
+    worker = threading.Thread(target=run)
+    worker.start()
+    worker.join()
+    """
+)
+
+
+@UNDER_SANITIZER
+@pytest.mark.parametrize("schema", ["extras", "declared and extras", "intersection"])
+def test_documents_at_the_nesting_limit_are_read_on_a_small_thread_stack(schema):
+    child = subprocess.run([sys.executable, "-c", READING_CHILD, schema], capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, (child.returncode, child.stderr[-2000:])
+
+
 @UNDER_SANITIZER
 @pytest.mark.parametrize("schema", ["union", "overlapping", "intersection", "complement"])
 def test_deepest_values_are_checked_on_a_small_thread_stack(schema):

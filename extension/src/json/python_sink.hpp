@@ -77,7 +77,8 @@ class PythonSink {
     return string_sink_failed;
   }
 
-  bool end_array(std::size_t mark) {
+  // Out of line: a check that closes containers itself keeps its frames small.
+  [[gnu::noinline]] bool end_array(std::size_t mark) {
     make_room();
     std::size_t count = stack_.size() - mark;
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
@@ -88,7 +89,7 @@ class PythonSink {
     return true;
   }
 
-  bool end_object(std::size_t mark) {
+  [[gnu::noinline]] bool end_object(std::size_t mark) {
     make_room();
     PyObject* dict = PyDict_New();
     if (!dict) return false;

@@ -31,52 +31,60 @@ using json_detail::TokenSink;
 
 enum class Verdict : std::uint8_t { Member, NotMember, Malformed, Undecided };
 
-// A record's declared keys as the object's members are read: the last
-// member with a key decides it, as the dict built from the document holds it.
-class KeyStates {
+// The records being read, innermost last: for each, the states of its
+// declared keys (the last member with a key decides it, as the dict built
+// from the document holds it) and the undeclared keys whose last member so
+// far failed the extras, as slices of stacks the walk owns, so the frames of
+// the walk's recursion stay small. A later member with a failed key replaces
+// that verdict, so an object is decided only at its end; past a few failed
+// keys the tree walk, whose key table is hashed, decides instead.
+class RecordStacks {
  public:
   enum State : std::uint8_t { Absent, Passed, Failed };
+  static constexpr std::size_t kMaxFailed = 8;
+  struct Slice {
+    std::size_t states;
+    std::size_t failed;
+  };
 
-  explicit KeyStates(std::size_t keys) {
-    if (keys > kInline) {
-      heap_ = std::make_unique<State[]>(keys);
-      at_ = heap_.get();
-    }
-    std::fill_n(at_, keys, Absent);
+  Slice open(std::size_t keys) {
+    Slice slice{states_.size(), failed_.size()};
+    states_.resize(slice.states + keys, Absent);
+    return slice;
   }
-  State& operator[](std::size_t key) { return at_[key]; }
+  void close(Slice slice) {
+    states_.resize(slice.states);
+    failed_.resize(slice.failed);
+  }
+  State& state(Slice slice, std::size_t key) { return states_[slice.states + key]; }
 
- private:
-  static constexpr std::size_t kInline = 16;
-  std::array<State, kInline> inline_;
-  std::unique_ptr<State[]> heap_;
-  State* at_ = inline_.data();
-};
-
-// The undeclared keys whose last member so far failed the extras. A later
-// member with the same key replaces that verdict, so the object is decided
-// only at its end. Only failures are kept; past a few the tree walk, whose
-// key table is hashed, decides instead.
-class FailedKeys {
- public:
-  static constexpr std::size_t kMax = 8;
-
-  bool empty() const { return keys_.empty(); }
-  bool full() const { return keys_.size() > kMax; }
-
-  // The member with this key passed or failed.
-  void settle(std::string_view key, bool passed) {
-    if (passed && keys_.empty()) return;
-    for (std::size_t i = 0; i < keys_.size(); ++i) {
-      if (keys_[i] != key) continue;
-      if (passed) keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
+  bool none_failed(Slice slice) const { return failed_.size() == slice.failed; }
+  bool too_many_failed(Slice slice) const { return failed_.size() - slice.failed > kMaxFailed; }
+  // The member with this undeclared key passed or failed.
+  void settle(Slice slice, std::string_view key, bool passed) {
+    if (passed && none_failed(slice)) return;
+    for (std::size_t i = slice.failed; i < failed_.size(); ++i) {
+      if (failed_[i] != key) continue;
+      if (passed) failed_.erase(failed_.begin() + static_cast<std::ptrdiff_t>(i));
       return;
     }
-    if (!passed) keys_.emplace_back(key);
+    if (!passed) failed_.emplace_back(key);
   }
 
+  // A key's bytes kept while its value is read (which may reuse the buffer
+  // they were decoded into); found again by offset, as holding more may move them.
+  std::size_t hold(std::string_view key) {
+    const std::size_t at = held_.size();
+    held_.append(key);
+    return at;
+  }
+  std::string_view held(std::size_t at, std::size_t size) const { return std::string_view(held_).substr(at, size); }
+  void release(std::size_t at) { held_.resize(at); }
+
  private:
-  std::vector<std::string> keys_;
+  std::vector<State> states_;
+  std::vector<std::string> failed_;
+  std::string held_;
 };
 
 // Over a cursor that builds objects, a member leaves exactly its object on the
@@ -103,7 +111,7 @@ class StreamWalk {
   Verdict skip(unsigned level) { return cursor_.pass_value(level) ? Verdict::Member : read_failure(); }
   // A value some rule walked (and perhaps refused) is read again from its
   // start, whatever the walk made of it dropped.
-  Verdict skip_from(std::size_t start, std::size_t mark, unsigned level) {
+  [[gnu::noinline]] Verdict skip_from(std::size_t start, std::size_t mark, unsigned level) {
     cursor_.discard_to(mark);
     cursor_.seek(start);
     return skip(level);
@@ -142,11 +150,13 @@ class StreamWalk {
     }
   }
 
-  Verdict decide(const SchemaNode& node, const JsonValue& token) {
+  // Out of line, as are the key's and the rest of a refused value's: the
+  // walk's recursive frames stay small.
+  [[gnu::noinline]] Verdict decide(const SchemaNode& node, const JsonValue& token) {
     if (state().memo.on()) return Verdict::Undecided;
     return verdict_of(walk_json(node, token, ctx_));
   }
-  Verdict decide(const SchemaNode& node, PyObject* object) {
+  [[gnu::noinline]] Verdict decide(const SchemaNode& node, PyObject* object) {
     if (state().memo.on()) return Verdict::Undecided;
     Path path;
     ErrorList errors;
@@ -195,7 +205,8 @@ class StreamWalk {
     return std::nullopt;
   }
 
-  Verdict container(const SchemaNode& node, unsigned level) {
+  // Out of line: a dispatch its callers would otherwise each carry.
+  [[gnu::noinline]] Verdict container(const SchemaNode& node, unsigned level) {
     switch (node.kind) {
       case NodeKind::Anything:
       case NodeKind::Any:
@@ -332,8 +343,12 @@ class StreamWalk {
     const RecordIndex* index = record_keys(node, ctx_, local);
     if (!index) return Verdict::Undecided;
     std::span<const RecordKey> keys = index->keys();
-    KeyStates states(keys.size());
-    FailedKeys failed;
+    struct Open {
+      RecordStacks& stacks;
+      RecordStacks::Slice slice;
+      ~Open() { stacks.close(slice); }
+    } open{records_, records_.open(keys.size())};
+    const RecordStacks::Slice& slice = open.slice;
     const std::size_t mark = cursor_.mark();
     std::size_t position = 0;
     Step step = cursor_.open_object();
@@ -347,24 +362,25 @@ class StreamWalk {
       if (declared) {
         member = declared_value(node, keys[*declared], start, value_mark, level + 1);
         if (member == Verdict::Member || member == Verdict::NotMember) {
-          states[*declared] = member == Verdict::Member ? KeyStates::Passed : KeyStates::Failed;
+          records_.state(slice, *declared) = member == Verdict::Member ? RecordStacks::Passed : RecordStacks::Failed;
         }
       } else {
         // The dict holds the key whatever its value: a closed record refuses it.
         if (node.extras.empty()) return Verdict::NotMember;
-        member = undeclared_value(node, key_mark, start, value_mark, level + 1, failed);
-        if (failed.full()) return Verdict::Undecided;
+        member = undeclared_value(node, key_mark, start, value_mark, level + 1, slice);
+        if (records_.too_many_failed(slice)) return Verdict::Undecided;
       }
       if (member == Verdict::NotMember) member = skip_from(start, value_mark, level + 1);
       if (member != Verdict::Member) return member;
     }
     if (step == Step::Fail) return Verdict::Malformed;
     for (std::size_t k = 0; k < keys.size(); ++k) {
-      if (states[k] == KeyStates::Failed || (states[k] == KeyStates::Absent && keys[k].required)) {
+      const RecordStacks::State state = records_.state(slice, k);
+      if (state == RecordStacks::Failed || (state == RecordStacks::Absent && keys[k].required)) {
         return Verdict::NotMember;
       }
     }
-    if (!failed.empty()) return Verdict::NotMember;
+    if (!records_.none_failed(slice)) return Verdict::NotMember;
     return closed(cursor_.close_object(mark));
   }
 
@@ -390,20 +406,17 @@ class StreamWalk {
   }
 
   // The member against each extras pair until one takes it, its verdict
-  // settled in failed.
+  // settled in the record's failed keys.
   [[gnu::noinline]] Verdict undeclared_value(const SchemaNode& node, std::size_t key_mark, std::size_t start,
-                                             std::size_t mark, unsigned level, FailedKeys& failed) {
-    // The key outlives reading the value, which may reuse its bytes' buffer.
-    std::string owned;
-    std::string_view key_text = cursor_.last_string();
-    if (cursor_.last_string_is_transient()) {
-      owned.assign(key_text);
-      key_text = owned;
-    }
+                                             std::size_t mark, unsigned level, RecordStacks::Slice slice) {
+    const std::string_view read = cursor_.last_string();
+    const bool transient = cursor_.last_string_is_transient();
+    const std::size_t held_at = transient ? records_.hold(read) : 0;
+    const auto key = [&] { return transient ? records_.held(held_at, read.size()) : read; };
     Verdict member = Verdict::NotMember;
     for (const core::ExtrasPair& pair : node.extras) {
       const std::uint64_t steps = state().guard.entered();
-      member = decide_key(pair.key, key_mark, key_text);
+      member = decide_key(pair.key, key_mark, key());
       if (member == Verdict::Member) {
         rewind(start, mark);
         member = value(pair.value, level);
@@ -411,12 +424,15 @@ class StreamWalk {
       if (member != Verdict::NotMember) break;
       note_rewalk(steps, state());
     }
-    if (member == Verdict::Member || member == Verdict::NotMember) failed.settle(key_text, member == Verdict::Member);
+    if (member == Verdict::Member || member == Verdict::NotMember) {
+      records_.settle(slice, key(), member == Verdict::Member);
+    }
+    if (transient) records_.release(held_at);
     return member;
   }
 
   // The key is the str the sink made, else a string node of its bytes.
-  Verdict decide_key(const SchemaNode& node, std::size_t key_mark, std::string_view key_text) {
+  [[gnu::noinline]] Verdict decide_key(const SchemaNode& node, std::size_t key_mark, std::string_view key_text) {
     if (std::optional<bool> plain = plain_type_holds(node.kind, JsonKind::String)) {
       return *plain ? Verdict::Member : Verdict::NotMember;
     }
@@ -536,6 +552,7 @@ class StreamWalk {
 
   Cursor& cursor_;
   WalkContext ctx_;
+  RecordStacks records_;
 };
 
 template <class Sink>
