@@ -167,44 +167,6 @@ class StreamWalk {
     return member ? Verdict::Member : Verdict::NotMember;
   }
 
-  // Whether a scalar of this kind is in a node that asks only for a type.
-  [[gnu::always_inline]] static std::optional<bool> plain_type_holds(NodeKind node, JsonKind scalar) {
-    switch (node) {
-      case NodeKind::Anything:
-      case NodeKind::Any:
-        return true;
-      case NodeKind::Nothing:
-      case NodeKind::Bytes:
-        return false;
-      case NodeKind::None:
-        return scalar == JsonKind::Null;
-      case NodeKind::Bool:
-        return scalar == JsonKind::Bool;
-      case NodeKind::Int:
-        // bool is an int subclass
-        return scalar == JsonKind::Int || scalar == JsonKind::BigInt || scalar == JsonKind::Bool;
-      case NodeKind::Float:
-        return scalar == JsonKind::Float;
-      case NodeKind::Str:
-        return scalar == JsonKind::String;
-      case NodeKind::Literal:
-      case NodeKind::Sequence:
-      case NodeKind::Set:
-      case NodeKind::FrozenSet:
-      case NodeKind::Record:
-      case NodeKind::Union:
-      case NodeKind::Intersection:
-      case NodeKind::Complement:
-      case NodeKind::Instance:
-      case NodeKind::Object:
-      case NodeKind::Refined:
-      case NodeKind::Ref:
-      case NodeKind::Placeholder:
-        return std::nullopt;
-    }
-    return std::nullopt;
-  }
-
   // Out of line: a dispatch its callers would otherwise each carry.
   [[gnu::noinline]] Verdict container(const SchemaNode& node, unsigned level) {
     switch (node.kind) {
@@ -452,30 +414,28 @@ class StreamWalk {
   }
 
   [[gnu::noinline]] Verdict union_of(const SchemaNode& node, unsigned level) {
-    const std::size_t start = cursor_.offset();
-    const std::size_t mark = cursor_.mark();
-    for (const SchemaNode& member : node.members()) {
-      const std::uint64_t steps = state().guard.entered();
-      rewind(start, mark);
-      Verdict verdict = value(member, level);
-      if (verdict != Verdict::NotMember) return verdict;
-      note_rewalk(steps, state());
-    }
-    return Verdict::NotMember;
+    return each_member(node, level, Verdict::NotMember);
   }
 
   [[gnu::noinline]] Verdict intersection(const SchemaNode& node, unsigned level) {
+    if (node.members().empty()) return skip(level);
+    return each_member(node, level, Verdict::Member);
+  }
+
+  // The members in turn over the value, each reading it from its start, while
+  // they answer go_on: a union goes on past a refusal, an intersection past a
+  // member. The first other answer is the node's.
+  Verdict each_member(const SchemaNode& node, unsigned level, Verdict go_on) {
     const std::size_t start = cursor_.offset();
     const std::size_t mark = cursor_.mark();
-    if (node.members().empty()) return skip(level);
     for (const SchemaNode& member : node.members()) {
       const std::uint64_t steps = state().guard.entered();
       rewind(start, mark);
       Verdict verdict = value(member, level);
-      if (verdict != Verdict::Member) return verdict;
+      if (verdict != go_on) return verdict;
       note_rewalk(steps, state());
     }
-    return Verdict::Member;
+    return go_on;
   }
 
   [[gnu::noinline]] Verdict complement(const SchemaNode& node, unsigned level) {

@@ -77,41 +77,6 @@ bool walk_as_python(const SchemaNode& node, const JsonValue& value, const WalkCo
   return walk(node, converted->get(), path, ctx.with_mode(WalkMode::BooleanOnly), errors);
 }
 
-bool has_kind_type(NodeKind kind, const JsonValue& value) {
-  switch (kind) {
-    case NodeKind::None:
-      return value.kind() == JsonKind::Null;
-    case NodeKind::Bool:
-      return value.kind() == JsonKind::Bool;
-    case NodeKind::Int:
-      // bool is an int subclass
-      return value.kind() == JsonKind::Int || value.kind() == JsonKind::BigInt || value.kind() == JsonKind::Bool;
-    case NodeKind::Float:
-      return value.kind() == JsonKind::Float;
-    case NodeKind::Str:
-      return value.kind() == JsonKind::String;
-    case NodeKind::Bytes:
-    case NodeKind::Nothing:
-    case NodeKind::Anything:
-    case NodeKind::Any:
-    case NodeKind::Literal:
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-    case NodeKind::Complement:
-    case NodeKind::Instance:
-    case NodeKind::Object:
-    case NodeKind::Refined:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return false;
-  }
-  return false;
-}
-
 // An exact int that fits 64 bits.
 std::optional<std::int64_t> small_int_of(PyObject* object) {
   if (!PyLong_CheckExact(object)) return std::nullopt;
@@ -536,7 +501,7 @@ bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkCont
     case NodeKind::Float:
     case NodeKind::Str:
     case NodeKind::Bytes:
-      return has_kind_type(node.kind, value);
+      return *plain_type_holds(node.kind, value.kind());
     case NodeKind::Literal:
       return walk_literal_json(node, value, ctx);
     case NodeKind::Sequence:
