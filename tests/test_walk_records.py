@@ -207,7 +207,8 @@ def test_repeated_key_stands_for_all_its_fields():
     assert v.is_valid({"a": 1}) is True  # matches both fields
     assert v.validate({"a": 1}) is None
     assert items(TWICE, {"a": -1}) == [("greater_than_equal", ("a",), ">= 0", "-1")]
-    assert items(TWICE, {"a": "x"}) == [("int_type", ("a",), "int", "'x'"), ("int_type", ("a",), "int", "'x'")]
+    # Both fields find the same failure; a report holds it once.
+    assert items(TWICE, {"a": "x"}) == [("int_type", ("a",), "int", "'x'")]
 
 
 @pytest.mark.parametrize("schema", [{"a?": int, "a": int}, {"a": int, "a?": int}], ids=["optional-first", "required-first"])

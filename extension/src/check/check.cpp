@@ -2,6 +2,7 @@
 
 #include "check/plan/precompute.hpp"
 #include "check/walk/walk.hpp"
+#include "errors/distinct_items.hpp"
 #include "errors/report.hpp"
 
 namespace quillmar::ext {
@@ -28,6 +29,7 @@ Result<void> check_or_raise(const CompiledSchema& schema, PyObject* value, bool 
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   if (member) return {};
   make_value_texts(errors);
+  keep_distinct_items(errors);
   return fail_with(Error::from_exception(build_validation_error(errors)));
 }
 

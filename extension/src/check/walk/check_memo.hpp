@@ -3,16 +3,19 @@
 // it a union whose members overlap and recurse walks a failing value once per
 // route through the members, which doubles with every level of the value.
 //
-// A walk the recursion guard refused nothing in depends only on (definition,
-// value, mode): its outcome is kept for any place where the levels it needed
-// still fit under the limit. Since every Ref step that starts while the memo
-// is on keeps its outcome, a value whose walk would meet an active pair of the
-// current path is answered by that pair's own entry before the walk gets
-// there. A walk that met a refusal (a loop, the level limit) depends on the
-// pairs active above it, so its outcome is kept only for the same path: the
-// same guard context. The guard's pairs carry no mode while outcomes are kept
-// by mode: a walk that accepts visits the same steps in every mode, and a
-// loop's rejection is a rejection in every mode, so the two agree.
+// An outcome is kept by (definition, value, mode). A walk that met an active
+// pair entered before it (a loop through a pair above) depends on that pair
+// being active, so its outcome is kept also by the definitions active on the
+// same value above the step: when the value does not hold itself, those are
+// the only active pairs the walk can meet again. A walk that met no level
+// limit holds wherever the levels it took still fit under the limit; one that
+// met it holds for the same levels before it alone, so a value is walked at
+// most once per level count and never once per route. A value that holds
+// itself meets its own pairs as loops; its outcome is kept as it was first
+// met, so its report grows with the value, not its routes. The guard's pairs
+// carry no mode while outcomes are kept by mode: a walk that accepts visits
+// the same steps in every mode, and a loop's rejection is a rejection in
+// every mode, so the two agree.
 #pragma once
 
 #include <Python.h>
@@ -22,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include "check/walk/recursion_guard.hpp"
 #include "errors/error_item.hpp"
 #include "py/ref.hpp"
 
@@ -36,12 +40,29 @@ class CheckMemo {
  public:
   struct Outcome {
     bool member = false;
+    bool met_limit = false;  // the walk met the level limit: it holds for its levels before alone
+    bool met_cycle = false;  // the walk met a pair of a value that holds itself
     std::uint32_t levels = 0;  // guard levels the walk took, its own included
-    std::vector<ErrorItem> items;  // paths relative to the step's place
+    std::vector<ErrorItem> items;  // paths relative to the step's place, each item once
   };
 
-  // The context of an outcome that holds on every path.
-  static constexpr std::uint64_t ANY_CONTEXT = UINT64_MAX;
+  // The budget of an outcome that met no level limit, and the definitions on
+  // the value of one that met no loop through a pair above it.
+  static constexpr std::uint32_t ANY_BUDGET = UINT32_MAX;
+  static constexpr RecursionGuard::DefinitionSet ANY_ON_VALUE{UINT64_MAX, UINT64_MAX};
+
+  // Where a step stands: its definition and value, the definitions active on
+  // the value above it (or ANY_ON_VALUE), and the levels active before it (or
+  // ANY_BUDGET).
+  struct Place {
+    std::uint64_t definition;
+    const void* identity;
+    MemoMode mode;
+    RecursionGuard::DefinitionSet on_value;
+    std::uint32_t budget;
+
+    bool operator==(const Place&) const = default;
+  };
 
   CheckMemo();
   ~CheckMemo();
@@ -51,12 +72,10 @@ class CheckMemo {
   bool on() const { return on_; }
   void start() { on_ = true; }
 
-  // context is ANY_CONTEXT or the guard context the outcome was met in.
-  const Outcome* find(std::uint64_t definition, const void* identity, MemoMode mode, std::uint64_t context) const;
-  // Keeps the outcome; a Python value is held so that its address stays its
-  // own until the check ends.
-  void store(std::uint64_t definition, const void* identity, PyObject* held, MemoMode mode, std::uint64_t context,
-             Outcome outcome);
+  const Outcome* find(const Place& place) const;
+  // Keeps the outcome unless one is kept for the place; a Python value is held
+  // so that its address stays its own until the check ends.
+  void store(const Place& place, PyObject* held, Outcome outcome);
 
  private:
   struct Table;

@@ -175,19 +175,32 @@ namespace {
                                           Path& path, WalkContext ctx, ErrorList& errors) {
   CheckState& state = *ctx.state;
   const MemoMode mode = memo_mode(ctx, errors);
+  const bool recording = ctx.recording();
   MemoStep step;
-  if (const CheckMemo::Outcome* known = begin_memo_step(state, definition, value, mode, &path, &errors, step)) {
-    return known->member;
+  {
+    const MemoReport report{value, path, errors};
+    if (const CheckMemo::Outcome* known =
+            begin_memo_step(state, definition, value, mode, recording ? &report : nullptr, step)) {
+      return known->member;
+    }
   }
   const bool member = walk(body, value, path, ctx, errors);
-  end_memo_step(state, definition, value, value, mode, step, member, &path, &errors);
+  const MemoReport report{value, path, errors};
+  end_memo_step(state, value, value, step, member, recording ? &report : nullptr);
   return member;
 }
 
 [[gnu::noinline]] bool refuse_ref(RecursionGuard::Entry entry, PyObject* value, const Path& path, WalkContext ctx,
                                   ErrorList& errors) {
   if (!ctx.reporting()) return false;
+  CheckState& state = *ctx.state;
   if (entry == RecursionGuard::Entry::Loop) {
+    // Met deeper in the value than it was entered: the value holds itself,
+    // and every other route into the cycle would meet it again.
+    if (path.size() > state.guard.newest_loop_path_depth()) {
+      state.guard.count_cycle();
+      state.memo.start();
+    }
     errors.push_back(make_error_item("recursion_loop", "a finite (non-cyclic) value", value, path));
   } else {
     errors.push_back(make_error_item(
@@ -201,17 +214,9 @@ namespace {
 bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   const std::uint64_t definition = node.definition();
   CheckState& state = *ctx.state;
-  RecursionGuard& guard = state.guard;
-  const RecursionGuard::Entry entry = guard.enter(value, definition);
+  const RecursionGuard::Entry entry = state.guard.enter(value, definition, path.size());
   if (entry != RecursionGuard::Entry::Entered) return refuse_ref(entry, value, path, ctx, errors);
-  // The pair leaves the guard however the body's walk ends (an allocation
-  // failure unwinds through here).
-  struct Leave {
-    RecursionGuard& guard;
-    PyObject* value;
-    std::uint64_t definition;
-    ~Leave() { guard.leave(value, definition); }
-  } leave{guard, value, definition};
+  const ActivePair active(state.guard, value, definition);
   const std::vector<SchemaNode>& definitions = ctx.schema()->definitions;
   if (definition >= definitions.size()) return false;
   const SchemaNode& body = definitions[definition];

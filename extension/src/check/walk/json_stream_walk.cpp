@@ -361,8 +361,10 @@ class StreamWalk {
                          unsigned level) {
     for (std::size_t i = 0; i < key.fields.size(); ++i) {
       if (i > 0) rewind(start, mark);
+      const std::uint64_t steps = state().guard.entered();
       Verdict member = value(node.fields[key.fields[i]].node, level);
       if (member != Verdict::Member) return member;
+      note_rewalk(steps, state());
     }
     return Verdict::Member;
   }
@@ -453,10 +455,9 @@ class StreamWalk {
     RecursionGuard& guard = state().guard;
     const void* identity = cursor_.address();
     if (guard.enter(identity, definition) != RecursionGuard::Entry::Entered) return Verdict::NotMember;
+    const ActivePair active(guard, identity, definition);
     const std::vector<SchemaNode>& definitions = ctx_.schema()->definitions;
-    Verdict verdict = definition < definitions.size() ? value(definitions[definition], level) : Verdict::NotMember;
-    guard.leave(identity, definition);
-    return verdict;
+    return definition < definitions.size() ? value(definitions[definition], level) : Verdict::NotMember;
   }
 
   // Only an array's length is read here; every other constraint over a

@@ -261,8 +261,11 @@ std::optional<std::size_t> declared_member_key(const RecordIndex& index, std::sp
       if (keys[k].required) return false;
       continue;
     }
+    // The fields of one key walk one value, as union members do.
     for (std::uint32_t field : keys[k].fields) {
+      const std::uint64_t steps = ctx.state->guard.entered();
       if (!walk_json_at(node.fields[field].node, members[last[k]].value, ctx)) return false;
+      note_rewalk(steps, *ctx.state);
     }
   }
   return true;
@@ -461,26 +464,19 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
                                                const WalkContext& ctx) {
   CheckState& state = *ctx.state;
   MemoStep step;
-  if (const CheckMemo::Outcome* known =
-          begin_memo_step(state, definition, &value, MemoMode::BooleanOnly, nullptr, nullptr, step)) {
+  if (const CheckMemo::Outcome* known = begin_memo_step(state, definition, &value, MemoMode::BooleanOnly, nullptr, step)) {
     return known->member;
   }
   const bool member = walk_json_at(body, value, ctx);
-  end_memo_step(state, definition, &value, nullptr, MemoMode::BooleanOnly, step, member, nullptr, nullptr);
+  end_memo_step(state, &value, nullptr, step, member, nullptr);
   return member;
 }
 
 [[gnu::noinline]] bool walk_ref_json(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   const std::uint64_t definition = node.definition();
   CheckState& state = *ctx.state;
-  RecursionGuard& guard = state.guard;
-  if (guard.enter(&value, definition) != RecursionGuard::Entry::Entered) return false;
-  struct Leave {
-    RecursionGuard& guard;
-    const JsonValue* value;
-    std::uint64_t definition;
-    ~Leave() { guard.leave(value, definition); }
-  } leave{guard, &value, definition};
+  if (state.guard.enter(&value, definition) != RecursionGuard::Entry::Entered) return false;
+  const ActivePair active(state.guard, &value, definition);
   const std::vector<SchemaNode>& definitions = ctx.schema()->definitions;
   if (definition >= definitions.size()) return false;
   const SchemaNode& body = definitions[definition];

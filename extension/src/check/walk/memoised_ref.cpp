@@ -1,7 +1,13 @@
 #include "check/walk/memoised_ref.hpp"
 
+#include <fmt/format.h>
+
+#include "errors/distinct_items.hpp"
+
 namespace quillmar::ext {
 namespace {
+
+static_assert(MAX_DEFINITIONS <= 128, "a DefinitionSet holds one bit per definition");
 
 // The items recorded at base_depth and below, with their paths made relative.
 std::vector<ErrorItem> relative_items(const ErrorList& errors, std::size_t first, std::size_t base_depth) {
@@ -12,6 +18,7 @@ std::vector<ErrorItem> relative_items(const ErrorList& errors, std::size_t first
     Path below(item.path.begin() + static_cast<std::ptrdiff_t>(base_depth), item.path.end());
     items.push_back(ErrorItem{std::move(below), item.expected, item.value, item.code, item.found.clone()});
   }
+  keep_distinct_items(items);
   return items;
 }
 
@@ -24,6 +31,17 @@ void replay_items(const std::vector<ErrorItem>& items, const Path& path, ErrorLi
     full.insert(full.end(), item.path.begin(), item.path.end());
     errors.push_back(ErrorItem{std::move(full), item.expected, item.value, item.code, item.found.clone()});
   }
+}
+
+// A value that holds itself is reported in full where its walk was first met;
+// met again by another route, it stands for that walk in one item, so that
+// the report grows with the value and not with its routes.
+void replay(const CheckMemo::Outcome& outcome, const MemoReport& report) {
+  if (outcome.met_cycle && !outcome.member) {
+    report.errors.push_back(make_error_item("recursion_loop", "a finite (non-cyclic) value", report.value, report.path));
+    return;
+  }
+  replay_items(outcome.items, report.path, report.errors);
 }
 
 }  // namespace
@@ -40,44 +58,92 @@ MemoMode memo_mode(WalkContext ctx, const ErrorList& errors) {
   return MemoMode::BooleanOnly;
 }
 
+namespace {
+
+constexpr std::uint32_t NO_LOOP = UINT32_MAX;
+
+// Where the newest guard pair's walk stands. An empty run needs no context of
+// its own: no pair above it can be met again without the value holding itself.
+struct StepPlace {
+  CheckMemo::Place free;  // for an outcome that met no loop through a pair above
+  RecursionGuard::DefinitionSet on_value;
+  std::size_t lowest_on_value;  // the level of the run's lowest pair, or the step's own
+};
+
+StepPlace step_place(const RecursionGuard& guard, std::uint64_t definition, const void* identity, MemoMode mode) {
+  const RecursionGuard::SameValueRun run = guard.run_below_top();
+  return StepPlace{CheckMemo::Place{definition, identity, mode, CheckMemo::ANY_ON_VALUE,
+                                    static_cast<std::uint32_t>(guard.size() - 1)},
+                   run.definitions == RecursionGuard::DefinitionSet{} ? CheckMemo::ANY_ON_VALUE : run.definitions,
+                   run.lowest_level};
+}
+
+// The outcome kept for a place, any budget first where its levels fit.
+const CheckMemo::Outcome* find_budgeted(const CheckMemo& memo, CheckMemo::Place place, bool& free_kept) {
+  const std::uint32_t levels_before = place.budget;
+  place.budget = CheckMemo::ANY_BUDGET;
+  const CheckMemo::Outcome* free = memo.find(place);
+  if (free) free_kept = true;
+  if (free && levels_before + free->levels <= MAX_RECURSION_LEVELS) return free;
+  place.budget = levels_before;
+  return memo.find(place);
+}
+
+}  // namespace
+
 const CheckMemo::Outcome* begin_memo_step(CheckState& state, std::uint64_t definition, const void* identity,
-                                          MemoMode mode, const Path* path, ErrorList* errors, MemoStep& step) {
+                                          MemoMode mode, const MemoReport* report, MemoStep& step) {
   const CheckMemo& memo = state.memo;
   RecursionGuard& guard = state.guard;
-  const std::size_t levels_before = guard.size() - 1;
-  // The same for every walk of the value from the same place.
-  const std::uint64_t context = guard.context_below_top();
-  const CheckMemo::Outcome* anywhere = memo.find(definition, identity, mode, CheckMemo::ANY_CONTEXT);
-  const CheckMemo::Outcome* known = anywhere && levels_before + anywhere->levels <= MAX_RECURSION_LEVELS
-                                        ? anywhere
-                                        : memo.find(definition, identity, mode, context);
+  const StepPlace at = step_place(guard, definition, identity, mode);
+  bool free_kept = false;
+  const CheckMemo::Outcome* known = find_budgeted(memo, at.free, free_kept);
+  bool loops_above = false;
+  if (!known && !(at.on_value == CheckMemo::ANY_ON_VALUE)) {
+    CheckMemo::Place place = at.free;
+    place.on_value = at.on_value;
+    known = find_budgeted(memo, place, free_kept);
+    loops_above = known != nullptr;
+  }
   if (known) {
-    // The levels the reused walk took count for every step around this one.
-    guard.merge_peak(levels_before + known->levels);
-    if (errors) replay_items(known->items, *path, *errors);
+    // What the reused walk took and met counts for every step around this one.
+    guard.merge_peak(at.free.budget + known->levels);
+    if (known->met_limit) guard.count_limit();
+    if (known->met_cycle) guard.count_cycle();
+    if (loops_above) guard.merge_lowest_loop(at.lowest_on_value);
+    if (report) replay(*known, *report);
     return known;
   }
-  step.context = context;
-  step.refusals = guard.refusals();
-  step.levels_before = static_cast<std::uint32_t>(levels_before);
+  step.limits = static_cast<std::uint32_t>(guard.limits());
+  step.cycles = static_cast<std::uint32_t>(guard.cycles());
   step.outer_peak = static_cast<std::uint32_t>(guard.restart_peak());
-  step.first_item = errors ? static_cast<std::uint32_t>(errors->size()) : 0;
-  step.stored_anywhere = anywhere != nullptr;
+  const std::size_t outer_lowest = guard.restart_lowest_loop();
+  step.outer_lowest_loop = outer_lowest == RecursionGuard::NO_LOOP ? NO_LOOP : static_cast<std::uint32_t>(outer_lowest);
+  step.first_item = report ? static_cast<std::uint32_t>(report->errors.size()) : 0;
+  step.definition = static_cast<std::uint32_t>(definition);
+  step.mode = mode;
+  step.free_kept = free_kept;
   return nullptr;
 }
 
-void end_memo_step(CheckState& state, std::uint64_t definition, const void* identity, PyObject* held, MemoMode mode,
-                   const MemoStep& step, bool member, const Path* path, const ErrorList* errors) {
+void end_memo_step(CheckState& state, const void* identity, PyObject* held, const MemoStep& step, bool member,
+                   const MemoReport* report) {
   RecursionGuard& guard = state.guard;
-  const std::size_t levels = guard.peak() - step.levels_before;
+  const StepPlace at = step_place(guard, step.definition, identity, step.mode);
+  const std::size_t levels = guard.peak() - at.free.budget;
   guard.merge_peak(step.outer_peak);
+  const bool loops_above = guard.lowest_loop() < at.free.budget;
+  guard.merge_lowest_loop(step.outer_lowest_loop == NO_LOOP ? RecursionGuard::NO_LOOP : step.outer_lowest_loop);
   if (state.fatal_seen) return;
-  const bool path_free = guard.refusals() == step.refusals;
-  if (path_free && step.stored_anywhere) return;
-  CheckMemo::Outcome outcome{member, static_cast<std::uint32_t>(levels), {}};
-  if (errors) outcome.items = relative_items(*errors, step.first_item, path->size());
-  state.memo.store(definition, identity, held, mode, path_free ? CheckMemo::ANY_CONTEXT : step.context,
-                   std::move(outcome));
+  const bool met_limit = static_cast<std::uint32_t>(guard.limits()) != step.limits;
+  if (!met_limit && step.free_kept) return;
+  const bool met_cycle = static_cast<std::uint32_t>(guard.cycles()) != step.cycles;
+  CheckMemo::Outcome outcome{member, met_limit, met_cycle, static_cast<std::uint32_t>(levels), {}};
+  if (report) outcome.items = relative_items(report->errors, step.first_item, report->path.size());
+  CheckMemo::Place place = at.free;
+  if (loops_above) place.on_value = at.on_value;
+  if (!met_limit) place.budget = CheckMemo::ANY_BUDGET;
+  state.memo.store(place, held, std::move(outcome));
 }
 
 }  // namespace quillmar::ext

@@ -11,23 +11,35 @@ namespace quillmar::ext {
 
 MemoMode memo_mode(WalkContext ctx, const ErrorList& errors);
 
-// What a step carries from its lookup past the body's walk to its store.
-struct MemoStep {
-  std::uint64_t context;  // the guard context above the step's own pair
-  std::uint64_t refusals;  // the guard's refusals before the body's walk
-  std::uint32_t levels_before;
-  std::uint32_t outer_peak;
-  std::uint32_t first_item;
-  bool stored_anywhere;  // an outcome for any context exists, but its levels do not fit here
+// Where a reporting step records: the value's place and the list; none for a
+// walk that records nothing.
+struct MemoReport {
+  PyObject* value;
+  const Path& path;
+  ErrorList& errors;
 };
 
-// The outcome to reuse, replayed below path into errors when those are given
-// (nullptr for a walk that records nothing); else nullptr, with step ready for
-// the body's walk.
+// What a step carries from its lookup past the body's walk to its store; kept
+// small, since it stands in a frame of the walk's recursion. The place is
+// found again from the guard, which is as it was once the body's walk ends.
+struct MemoStep {
+  std::uint32_t limits;  // the guard's counts before the body's walk, as far as they differ
+  std::uint32_t cycles;
+  std::uint32_t outer_peak;
+  std::uint32_t first_item;
+  std::uint32_t outer_lowest_loop;
+  std::uint32_t definition;
+  MemoMode mode;
+  bool free_kept;  // an outcome that met no limit is kept, but its levels do not fit here
+};
+
+// The outcome to reuse, replayed into the report when there is one; else
+// nullptr, with step ready for the body's walk.
 const CheckMemo::Outcome* begin_memo_step(CheckState& state, std::uint64_t definition, const void* identity,
-                                          MemoMode mode, const Path* path, ErrorList* errors, MemoStep& step);
+                                          MemoMode mode, const MemoReport* report, MemoStep& step);
 // Keeps the body's outcome, unless a fatal exception made it meaningless.
-void end_memo_step(CheckState& state, std::uint64_t definition, const void* identity, PyObject* held, MemoMode mode,
-                   const MemoStep& step, bool member, const Path* path, const ErrorList* errors);
+// held is the Python value the identity is the address of, if any.
+void end_memo_step(CheckState& state, const void* identity, PyObject* held, const MemoStep& step, bool member,
+                   const MemoReport* report);
 
 }  // namespace quillmar::ext

@@ -80,8 +80,13 @@ struct BooleanWalk {
 [[gnu::noinline]] bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value,
                                          BooleanWalk& check) {
   if (key.fields.size() == 1) return check.accepts(node.fields[key.fields.front()].node, value);
-  return std::all_of(key.fields.begin(), key.fields.end(),
-                     [&](std::uint32_t field) { return check.accepts(node.fields[field].node, value); });
+  // The fields of one key walk one value, as union members do.
+  return std::all_of(key.fields.begin(), key.fields.end(), [&](std::uint32_t field) {
+    const std::uint64_t steps = check.ctx.state->guard.entered();
+    if (!check.accepts(node.fields[field].node, value)) return false;
+    note_rewalk(steps, *check.ctx.state);
+    return true;
+  });
 }
 
 enum class DictOutcome { Member, NotMember, Aborted };
@@ -154,6 +159,7 @@ constexpr bool BORROWED_ENTRIES = true;
       if (!by_type) {
         PyRef hold_key = PyRef::borrow(key);
         PyRef hold_item = PyRef::borrow(item);
+        note_item_sharing(item, BORROWED_ENTRIES ? 1 : 2, *ctx.state);
         if (!key_value_matches(node, record_key, item, check)) return DictOutcome::NotMember;
       }
       if (seen.insert(*declared) && record_key.required) --remaining;
@@ -163,6 +169,7 @@ constexpr bool BORROWED_ENTRIES = true;
       if (!by_type) {
         PyRef hold_key = PyRef::borrow(key);
         PyRef hold_item = PyRef::borrow(item);
+        note_item_sharing(item, BORROWED_ENTRIES ? 1 : 2, *ctx.state);
         if (!some_pair_matches(node.extras, key, item, check)) return DictOutcome::NotMember;
       }
     }
@@ -215,11 +222,14 @@ class RecordReport {
       auto end = std::find_if(next, found.end(), [k](const auto& entry) { return entry.first != k; });
       if (next == end && record_key.required) push_missing_key(record_key.text);
       for (; next != end; ++next) {
+        note_item_sharing(next->second.get(), 1, *ctx_.state);
         for (std::uint32_t field : record_key.fields) {
+          const std::uint64_t steps = ctx_.state->guard.entered();
           push_key_segment(path_, record_key.text);
           walk(node_.fields[field].node, next->second.get(), path_, ctx_, errors_);
           path_.pop_back();
           if (done()) return false;
+          note_rewalk(steps, *ctx_.state);
         }
       }
       if (done()) return false;
@@ -270,6 +280,7 @@ class RecordReport {
         return;
       }
       if (declared_key(index, key.get())) continue;
+      note_item_sharing(item.get(), 1, *ctx_.state);
       if (some_pair_matches(node_.extras, key.get(), item.get(), check)) continue;
       if (!node_.extras.empty()) {
         // Reported against the first pair only: its key and value walks both run.
@@ -360,6 +371,7 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
     const RecordField& field = node.fields[i];
     PyRef name = attribute_name(names, i, field.key);
     PyRef attribute = name ? PyRef::steal(PyObject_GetAttr(value, name.get())) : PyRef();
+    if (attribute) note_item_sharing(attribute.get(), 1, *ctx.state);
     bool ok = false;
     if (!attribute) {
       PyRef exception = PyRef::steal(PyErr_GetRaisedException());

@@ -21,33 +21,49 @@ class RecursionGuard {
  public:
   enum class Entry : std::uint8_t { Entered, Loop, Limit };
 
+  // The definitions active on one value, one bit each: a check's schema has at
+  // most 128 definitions.
+  struct DefinitionSet {
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+
+    void add(std::uint64_t definition) {
+      (definition < 64 ? low : high) |= std::uint64_t{1} << (definition % 64);
+    }
+    bool operator==(const DefinitionSet&) const = default;
+  };
+
   // Adds the pair unless it is already active (Loop) or the limit is reached
-  // (Limit); only Entered must be followed by leave.
-  Entry enter(const void* identity, std::uint64_t definition) {
+  // (Limit); only Entered must be followed by leave. path_depth is the
+  // length of the value's path where a reporting walk enters it.
+  Entry enter(const void* identity, std::uint64_t definition, std::size_t path_depth = 0) {
     if (!slots_) {
       slots_ = std::make_unique<Slot[]>(CAPACITY);
-      contexts_ = std::make_unique<std::uint64_t[]>(MAX_RECURSION_LEVELS);
+      levels_ = std::make_unique<Level[]>(MAX_RECURSION_LEVELS);
     }
     std::size_t i = home(identity, definition);
     while (slots_[i].identity) {
       if (slots_[i].identity == identity && slots_[i].definition == definition) {
-        ++refusals_;
+        ++loops_;
+        loop_depth_ = levels_[slots_[i].level].path_depth;
+        merge_lowest_loop(slots_[i].level);
         return Entry::Loop;
       }
       i = (i + 1) & MASK;
     }
     if (size_ >= MAX_RECURSION_LEVELS) {
-      ++refusals_;
+      ++limits_;
       return Entry::Limit;
     }
-    slots_[i] = Slot{identity, definition};
-    contexts_[size_] = ++entries_;
+    slots_[i] = Slot{identity, definition, static_cast<std::uint32_t>(size_)};
+    levels_[size_] = Level{identity, definition, static_cast<std::uint32_t>(path_depth)};
+    ++entries_;
     if (++size_ > peak_) peak_ = size_;
     return Entry::Entered;
   }
 
-  // Removes a pair added by enter, shifting later entries of its probe run
-  // back so that no tombstones build up.
+  // Removes the newest pair, shifting later entries of its probe run back so
+  // that no tombstones build up.
   void leave(const void* identity, std::uint64_t definition) {
     std::size_t i = home(identity, definition);
     while (slots_[i].identity != identity || slots_[i].definition != definition) i = (i + 1) & MASK;
@@ -65,13 +81,50 @@ class RecursionGuard {
     --size_;
   }
 
-  // Names the set of pairs active below the newest one: the serial of the
-  // entry just below it, which fixes every pair under that, or 0 for none.
-  std::uint64_t context_below_top() const { return size_ < 2 ? 0 : contexts_[size_ - 2]; }
-  // Pairs entered so far (Ref steps taken), the serial of the newest entry.
+  // The definitions active on the newest pair's value below it, and the
+  // level of the lowest of them. Only these of the active pairs can meet the
+  // newest pair's walk again, unless the value holds itself: a walk below a
+  // value reaches only what the value holds, and the pairs above it on other
+  // values hold it.
+  struct SameValueRun {
+    DefinitionSet definitions;
+    std::size_t lowest_level;
+  };
+  SameValueRun run_below_top() const {
+    SameValueRun run{{}, size_ - 1};
+    if (size_ < 2) return run;
+    const void* identity = levels_[size_ - 1].identity;
+    for (std::size_t i = size_ - 1; i-- > 0 && levels_[i].identity == identity;) {
+      run.definitions.add(levels_[i].definition);
+      run.lowest_level = i;
+    }
+    return run;
+  }
+
+  // Pairs entered so far (Ref steps taken).
   std::uint64_t entered() const { return entries_; }
-  // Loops and limits met so far.
-  std::uint64_t refusals() const { return refusals_; }
+  // Level limits met so far, counting those of outcomes reused.
+  std::uint64_t limits() const { return limits_; }
+  void count_limit() { ++limits_; }
+  // Loops met so far, and the path length where the pair of the newest loop
+  // was entered: a reporting walk that meets a pair deeper in the value than
+  // it entered it has found a value that holds itself.
+  std::uint64_t loops() const { return loops_; }
+  std::size_t newest_loop_path_depth() const { return loop_depth_; }
+  // The lowest level of a pair met as a loop since the last
+  // restart_lowest_loop (NO_LOOP for none), which answers the one before it
+  // so that the caller can merge it back: a walk whose loops all stand at or
+  // above its own level met only pairs it entered itself.
+  static constexpr std::size_t NO_LOOP = SIZE_MAX;
+  std::size_t lowest_loop() const { return lowest_loop_; }
+  std::size_t restart_lowest_loop() { return std::exchange(lowest_loop_, NO_LOOP); }
+  void merge_lowest_loop(std::size_t level) {
+    if (level < lowest_loop_) lowest_loop_ = level;
+  }
+  // Loops met through a value that holds itself, counting those of outcomes
+  // reused.
+  std::uint64_t cycles() const { return cycles_; }
+  void count_cycle() { ++cycles_; }
 
   std::size_t size() const { return size_; }
 
@@ -87,6 +140,12 @@ class RecursionGuard {
   struct Slot {
     const void* identity = nullptr;  // null marks an empty slot; a value is never null
     std::uint64_t definition = 0;
+    std::uint32_t level = 0;
+  };
+  struct Level {
+    const void* identity;
+    std::uint64_t definition;
+    std::uint32_t path_depth;
   };
 
   static constexpr std::size_t CAPACITY = 256;
@@ -101,11 +160,31 @@ class RecursionGuard {
   }
 
   std::unique_ptr<Slot[]> slots_;
-  std::unique_ptr<std::uint64_t[]> contexts_;  // entry serial by level
+  std::unique_ptr<Level[]> levels_;  // the active pairs in the order entered
   std::size_t size_ = 0;
   std::size_t peak_ = 0;
   std::uint64_t entries_ = 0;
-  std::uint64_t refusals_ = 0;
+  std::uint64_t loops_ = 0;
+  std::uint64_t limits_ = 0;
+  std::uint64_t cycles_ = 0;
+  std::size_t loop_depth_ = 0;
+  std::size_t lowest_loop_ = NO_LOOP;
+};
+
+// A pair enter answered Entered for, left when the Ref step ends however it
+// ends (an allocation failure unwinds through it).
+class ActivePair {
+ public:
+  ActivePair(RecursionGuard& guard, const void* identity, std::uint64_t definition)
+      : guard_(guard), identity_(identity), definition_(definition) {}
+  ~ActivePair() { guard_.leave(identity_, definition_); }
+  ActivePair(const ActivePair&) = delete;
+  ActivePair& operator=(const ActivePair&) = delete;
+
+ private:
+  RecursionGuard& guard_;
+  const void* identity_;
+  std::uint64_t definition_;
 };
 
 }  // namespace quillmar::ext

@@ -228,6 +228,7 @@ bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n
 #else
     PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
 #endif
+    note_item_sharing(item.get(), 1, *ctx.state);
     if (!walk_item(shape, static_cast<std::uint64_t>(i), item.get(), path, ctx, errors)) {
       all_ok = false;
       if (stops_here(ctx)) break;
@@ -242,6 +243,7 @@ bool walk_tuple_items(const core::TupleShape& shape, PyObject* tuple, Py_ssize_t
   if (start == n) return true;
   bool all_ok = true;
   for (Py_ssize_t i = start; i < n; ++i) {
+    note_item_sharing(PyTuple_GET_ITEM(tuple, i), 0, *ctx.state);
     if (!walk_item(shape, static_cast<std::uint64_t>(i), PyTuple_GET_ITEM(tuple, i), path, ctx, errors)) {
       all_ok = false;
       if (stops_here(ctx)) break;
@@ -304,6 +306,7 @@ bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
   }
   bool all_ok = true;
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+    note_item_sharing(item.get(), 1, *ctx.state);
     if (!walk(node.element(), item.get(), path, ctx, errors)) {
       all_ok = false;
       if (stops_here(ctx)) break;

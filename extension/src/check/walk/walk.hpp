@@ -44,6 +44,15 @@ inline void note_rewalk(std::uint64_t ref_steps_before, CheckState& state) {
   if (state.guard.entered() != ref_steps_before) state.memo.start();
 }
 
+// Called for each item a container walk passes on, with the references the
+// walk itself holds to it: an item held more than once may be met again by
+// another route, so from then on the check keeps its Ref outcomes, and
+// sharing costs no more than the distinct values. Out of line past the count.
+void note_shared_item(PyObject* item, CheckState& state);
+inline void note_item_sharing(PyObject* item, Py_ssize_t held_by_walk, CheckState& state) {
+  if (Py_REFCNT(item) > 1 + held_by_walk && !state.memo.on()) note_shared_item(item, state);
+}
+
 // Passed by value to every step, in two registers; a nested walk in another
 // mode changes only its own copy's mode.
 struct WalkContext {
