@@ -464,6 +464,24 @@ def overlapping_recursion_workload() -> Workload:
     return w
 
 
+def past_the_limit_workload() -> Workload:
+    v = qm.Validator(qm.recursive(lambda j: qm.union(None, bool, int, str, list[j], dict[str, j], list[dict[str, j]])))
+    levels = 131  # three past the recursion limit, with a float at the bottom
+    opens = ["[" if i % 3 != 1 else '{"k":' for i in range(levels)]
+    doc = "".join(opens) + "1.5" + "".join("]" if o == "[" else "}" for o in reversed(opens))
+    value = json.loads(doc)
+    w = Workload(f"14 recursive JSON-value schema, document {levels} levels deep ({len(doc)} bytes)", False)
+    w.entries = [
+        quillmar_method_entry(v, "is_valid_json", doc, raises=False),
+        Entry("quillmar validate_json (report)", *[raises_to_bool(lambda: v.validate_json(doc), qm.ValidationError)] * 2,
+              ours=True),
+        Entry("quillmar load (report)", *[raises_to_bool(lambda: v.load(doc), qm.ValidationError)] * 2, ours=True),
+        quillmar_entry(v, value),
+        quillmar_report_entry(v, value),
+    ]
+    return w
+
+
 def time_entry(entry: Entry) -> float:
     assert entry.run is not None
     timer = timeit.Timer(entry.run)
@@ -518,7 +536,7 @@ def verdict_problem(entry: Entry, expected: bool) -> str:
 
 def run(selected: set[str] | None) -> dict:
     workloads = [*small_workloads(), int_list_workload(), *document_workloads(), union_workload(), pattern_workload(),
-                 *json_workloads(), overlapping_recursion_workload()]
+                 *json_workloads(), overlapping_recursion_workload(), past_the_limit_workload()]
     results = []
     for w in workloads:
         if selected and w.name.split()[0].rstrip("ab") not in selected:

@@ -9,7 +9,7 @@ namespace {
 struct PlaceHash {
   std::size_t operator()(const CheckMemo::Place& place) const {
     std::uint64_t h = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(place.identity));
-    h ^= (place.definition << 2 | static_cast<std::uint64_t>(place.mode)) * 0x9E3779B97F4A7C15ull;
+    h ^= (place.schema << 2 | static_cast<std::uint64_t>(place.mode)) * 0x9E3779B97F4A7C15ull;
     h ^= (place.on_value.low ^ (place.on_value.high << 1)) * 0xD6E8FEB86659FD93ull;
     h ^= static_cast<std::uint64_t>(place.budget) * 0xA0761D6478BD642Full;
     h ^= h >> 29;

@@ -2,6 +2,8 @@
 // met again under the same definition is answered from the first walk. Without
 // it a union whose members overlap and recurse walks a failing value once per
 // route through the members, which doubles with every level of the value.
+// Items held at several places are kept the same way by the node that walks
+// them, so that a shared value costs its distinct objects.
 //
 // An outcome is kept by (definition, value, mode). A walk that met an active
 // pair entered before it (a loop through a pair above) depends on that pair
@@ -51,11 +53,11 @@ class CheckMemo {
   static constexpr std::uint32_t ANY_BUDGET = UINT32_MAX;
   static constexpr RecursionGuard::DefinitionSet ANY_ON_VALUE{UINT64_MAX, UINT64_MAX};
 
-  // Where a step stands: its definition and value, the definitions active on
-  // the value above it (or ANY_ON_VALUE), and the levels active before it (or
-  // ANY_BUDGET).
+  // Where a step stands: what it walks (a definition's index, or a node's
+  // address) and over which value, the definitions active on the value above
+  // it (or ANY_ON_VALUE), and the levels active before it (or ANY_BUDGET).
   struct Place {
-    std::uint64_t definition;
+    std::uint64_t schema;
     const void* identity;
     MemoMode mode;
     RecursionGuard::DefinitionSet on_value;

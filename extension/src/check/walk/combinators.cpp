@@ -180,7 +180,7 @@ namespace {
   {
     const MemoReport report{value, path, errors};
     if (const CheckMemo::Outcome* known =
-            begin_memo_step(state, definition, value, mode, recording ? &report : nullptr, step)) {
+            begin_memo_step(state, MemoSubject::definition(definition), value, mode, recording ? &report : nullptr, step)) {
       return known->member;
     }
   }

@@ -464,7 +464,7 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
                                                const WalkContext& ctx) {
   CheckState& state = *ctx.state;
   MemoStep step;
-  if (const CheckMemo::Outcome* known = begin_memo_step(state, definition, &value, MemoMode::BooleanOnly, nullptr, step)) {
+  if (const CheckMemo::Outcome* known = begin_memo_step(state, MemoSubject::definition(definition), &value, MemoMode::BooleanOnly, nullptr, step)) {
     return known->member;
   }
   const bool member = walk_json_at(body, value, ctx);

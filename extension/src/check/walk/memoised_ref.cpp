@@ -70,10 +70,13 @@ struct StepPlace {
   std::size_t lowest_on_value;  // the level of the run's lowest pair, or the step's own
 };
 
-StepPlace step_place(const RecursionGuard& guard, std::uint64_t definition, const void* identity, MemoMode mode) {
+StepPlace step_place(const RecursionGuard& guard, MemoSubject subject, const void* identity, MemoMode mode) {
+  const std::uint32_t levels_before = static_cast<std::uint32_t>(guard.size() - (subject.own_pair ? 1 : 0));
+  CheckMemo::Place free{subject.schema, identity, mode, CheckMemo::ANY_ON_VALUE, levels_before};
+  // An item is no value a pair above it stands on, unless it holds itself.
+  if (!subject.own_pair) return StepPlace{free, CheckMemo::ANY_ON_VALUE, levels_before};
   const RecursionGuard::SameValueRun run = guard.run_below_top();
-  return StepPlace{CheckMemo::Place{definition, identity, mode, CheckMemo::ANY_ON_VALUE,
-                                    static_cast<std::uint32_t>(guard.size() - 1)},
+  return StepPlace{free,
                    run.definitions == RecursionGuard::DefinitionSet{} ? CheckMemo::ANY_ON_VALUE : run.definitions,
                    run.lowest_level};
 }
@@ -91,11 +94,11 @@ const CheckMemo::Outcome* find_budgeted(const CheckMemo& memo, CheckMemo::Place 
 
 }  // namespace
 
-const CheckMemo::Outcome* begin_memo_step(CheckState& state, std::uint64_t definition, const void* identity,
+const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject, const void* identity,
                                           MemoMode mode, const MemoReport* report, MemoStep& step) {
   const CheckMemo& memo = state.memo;
   RecursionGuard& guard = state.guard;
-  const StepPlace at = step_place(guard, definition, identity, mode);
+  const StepPlace at = step_place(guard, subject, identity, mode);
   bool free_kept = false;
   const CheckMemo::Outcome* known = find_budgeted(memo, at.free, free_kept);
   bool loops_above = false;
@@ -120,7 +123,8 @@ const CheckMemo::Outcome* begin_memo_step(CheckState& state, std::uint64_t defin
   const std::size_t outer_lowest = guard.restart_lowest_loop();
   step.outer_lowest_loop = outer_lowest == RecursionGuard::NO_LOOP ? NO_LOOP : static_cast<std::uint32_t>(outer_lowest);
   step.first_item = report ? static_cast<std::uint32_t>(report->errors.size()) : 0;
-  step.definition = static_cast<std::uint32_t>(definition);
+  step.schema = subject.schema;
+  step.own_pair = subject.own_pair;
   step.mode = mode;
   step.free_kept = free_kept;
   return nullptr;
@@ -129,7 +133,7 @@ const CheckMemo::Outcome* begin_memo_step(CheckState& state, std::uint64_t defin
 void end_memo_step(CheckState& state, const void* identity, PyObject* held, const MemoStep& step, bool member,
                    const MemoReport* report) {
   RecursionGuard& guard = state.guard;
-  const StepPlace at = step_place(guard, step.definition, identity, step.mode);
+  const StepPlace at = step_place(guard, MemoSubject{step.schema, step.own_pair}, identity, step.mode);
   const std::size_t levels = guard.peak() - at.free.budget;
   guard.merge_peak(step.outer_peak);
   const bool loops_above = guard.lowest_loop() < at.free.budget;
@@ -144,6 +148,33 @@ void end_memo_step(CheckState& state, const void* identity, PyObject* held, cons
   if (loops_above) place.on_value = at.on_value;
   if (!met_limit) place.budget = CheckMemo::ANY_BUDGET;
   state.memo.store(place, held, std::move(outcome));
+}
+
+bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkContext ctx, ErrorList& errors) {
+  CheckState& state = *ctx.state;
+  PyTypeObject* type = Py_TYPE(item);
+  // A scalar's walk is no deeper than the schema, so sharing one (small ints,
+  // interned strings) keeps nothing; a Ref step keeps its own outcome.
+  if (type == &PyLong_Type || type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
+      type == &PyBytes_Type || item == Py_None || state.fatal_seen) {
+    return walk(node, item, path, ctx, errors);
+  }
+  state.memo.start();
+  if (node.kind == NodeKind::Ref) return walk(node, item, path, ctx, errors);
+  const MemoMode mode = memo_mode(ctx, errors);
+  const bool recording = ctx.recording();
+  MemoStep step;
+  {
+    const MemoReport report{item, path, errors};
+    if (const CheckMemo::Outcome* known =
+            begin_memo_step(state, MemoSubject::node(node), item, mode, recording ? &report : nullptr, step)) {
+      return known->member;
+    }
+  }
+  const bool member = walk(node, item, path, ctx, errors);
+  const MemoReport report{item, path, errors};
+  end_memo_step(state, item, item, step, member, recording ? &report : nullptr);
+  return member;
 }
 
 }  // namespace quillmar::ext

@@ -1,8 +1,8 @@
 // The body of an entered Ref step, answered from the check's memo where the
-// same definition already walked the same value. Shared by the Python walk
-// and the JSON tree walk; out of line, so that the walk's own frames stay
-// small when the memo is off, and small itself, since the body's walk runs
-// below it.
+// same definition already walked the same value, and the walk of a shared
+// item, where the same node already walked it. Shared by the Python walk and
+// the JSON tree walk; out of line, so that the walk's own frames stay small
+// when the memo is off, and small itself, since the body's walk runs below it.
 #pragma once
 
 #include "check/walk/walk.hpp"
@@ -28,14 +28,25 @@ struct MemoStep {
   std::uint32_t outer_peak;
   std::uint32_t first_item;
   std::uint32_t outer_lowest_loop;
-  std::uint32_t definition;
+  std::uint64_t schema;
   MemoMode mode;
+  bool own_pair;  // a Ref step, whose pair is the guard's newest
   bool free_kept;  // an outcome that met no limit is kept, but its levels do not fit here
+};
+
+// What a kept walk walks: the body of a definition behind the Ref step whose
+// pair the guard entered last, or a node over an item.
+struct MemoSubject {
+  std::uint64_t schema;
+  bool own_pair;
+
+  static MemoSubject definition(std::uint64_t index) { return {index, true}; }
+  static MemoSubject node(const SchemaNode& node) { return {reinterpret_cast<std::uintptr_t>(&node), false}; }
 };
 
 // The outcome to reuse, replayed into the report when there is one; else
 // nullptr, with step ready for the body's walk.
-const CheckMemo::Outcome* begin_memo_step(CheckState& state, std::uint64_t definition, const void* identity,
+const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject, const void* identity,
                                           MemoMode mode, const MemoReport* report, MemoStep& step);
 // Keeps the body's outcome, unless a fatal exception made it meaningless.
 // held is the Python value the identity is the address of, if any.

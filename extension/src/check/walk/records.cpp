@@ -64,13 +64,19 @@ struct BooleanWalk {
 
   explicit BooleanWalk(WalkContext outer) : ctx(outer.with_mode(WalkMode::BooleanOnly)) {}
   bool accepts(const SchemaNode& node, PyObject* value) { return walk_fast(node, value, path, ctx, errors); }
+  // A dict entry's value, given the references the walk holds to it.
+  bool accepts_held(const SchemaNode& node, PyObject* value, Py_ssize_t held) {
+    if (Py_REFCNT(value) > 1 + held) return walk_shared_item(node, value, path, ctx, errors);
+    return walk_fast(node, value, path, ctx, errors);
+  }
 };
 
+// held: the references the walk holds to the entry's value.
 [[gnu::noinline]] bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value,
-                                         BooleanWalk& check) {
+                                         Py_ssize_t held, BooleanWalk& check) {
   return std::any_of(extras.begin(), extras.end(), [&](const ExtrasPair& pair) {
     const std::uint64_t steps = check.ctx.state->guard.entered();
-    if (check.accepts(pair.key, key) && check.accepts(pair.value, value)) return true;
+    if (check.accepts(pair.key, key) && check.accepts_held(pair.value, value, held)) return true;
     note_rewalk(steps, *check.ctx.state);
     return false;
   });
@@ -78,12 +84,12 @@ struct BooleanWalk {
 
 // Every field declaring the key accepts the value.
 [[gnu::noinline]] bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value,
-                                         BooleanWalk& check) {
-  if (key.fields.size() == 1) return check.accepts(node.fields[key.fields.front()].node, value);
+                                         Py_ssize_t held, BooleanWalk& check) {
+  if (key.fields.size() == 1) return check.accepts_held(node.fields[key.fields.front()].node, value, held);
   // The fields of one key walk one value, as union members do.
   return std::all_of(key.fields.begin(), key.fields.end(), [&](std::uint32_t field) {
     const std::uint64_t steps = check.ctx.state->guard.entered();
-    if (!check.accepts(node.fields[field].node, value)) return false;
+    if (!check.accepts_held(node.fields[field].node, value, held)) return false;
     note_rewalk(steps, *check.ctx.state);
     return true;
   });
@@ -107,6 +113,9 @@ constexpr bool BORROWED_ENTRIES = false;
 #else
 constexpr bool BORROWED_ENTRIES = true;
 #endif
+// The references the boolean pass holds to a value it walks: its hold, and
+// the entry's own where entries are held.
+constexpr Py_ssize_t HELD_ENTRY_VALUE = BORROWED_ENTRIES ? 1 : 2;
 
 [[gnu::noinline, gnu::cold]] DictOutcome abort_dict_changed(const char* message, CheckState& state) {
   PyErr_SetString(PyExc_RuntimeError, message);
@@ -159,8 +168,7 @@ constexpr bool BORROWED_ENTRIES = true;
       if (!by_type) {
         PyRef hold_key = PyRef::borrow(key);
         PyRef hold_item = PyRef::borrow(item);
-        note_item_sharing(item, BORROWED_ENTRIES ? 1 : 2, *ctx.state);
-        if (!key_value_matches(node, record_key, item, check)) return DictOutcome::NotMember;
+        if (!key_value_matches(node, record_key, item, HELD_ENTRY_VALUE, check)) return DictOutcome::NotMember;
       }
       if (seen.insert(*declared) && record_key.required) --remaining;
     } else {
@@ -169,8 +177,7 @@ constexpr bool BORROWED_ENTRIES = true;
       if (!by_type) {
         PyRef hold_key = PyRef::borrow(key);
         PyRef hold_item = PyRef::borrow(item);
-        note_item_sharing(item, BORROWED_ENTRIES ? 1 : 2, *ctx.state);
-        if (!some_pair_matches(node.extras, key, item, check)) return DictOutcome::NotMember;
+        if (!some_pair_matches(node.extras, key, item, HELD_ENTRY_VALUE, check)) return DictOutcome::NotMember;
       }
     }
   }
@@ -222,11 +229,10 @@ class RecordReport {
       auto end = std::find_if(next, found.end(), [k](const auto& entry) { return entry.first != k; });
       if (next == end && record_key.required) push_missing_key(record_key.text);
       for (; next != end; ++next) {
-        note_item_sharing(next->second.get(), 1, *ctx_.state);
         for (std::uint32_t field : record_key.fields) {
           const std::uint64_t steps = ctx_.state->guard.entered();
           push_key_segment(path_, record_key.text);
-          walk(node_.fields[field].node, next->second.get(), path_, ctx_, errors_);
+          walk_held_item(node_.fields[field].node, next->second.get(), 1, path_, ctx_, errors_);
           path_.pop_back();
           if (done()) return false;
           note_rewalk(steps, *ctx_.state);
@@ -280,14 +286,13 @@ class RecordReport {
         return;
       }
       if (declared_key(index, key.get())) continue;
-      note_item_sharing(item.get(), 1, *ctx_.state);
-      if (some_pair_matches(node_.extras, key.get(), item.get(), check)) continue;
+      if (some_pair_matches(node_.extras, key.get(), item.get(), 1, check)) continue;
       if (!node_.extras.empty()) {
         // Reported against the first pair only: its key and value walks both run.
         const ExtrasPair& first = node_.extras.front();
         push_undeclared_key_segment(key.get());
         walk(first.key, key.get(), path_, ctx_, errors_);
-        walk(first.value, item.get(), path_, ctx_, errors_);
+        walk_held_item(first.value, item.get(), 1, path_, ctx_, errors_);
         path_.pop_back();
       } else {
         push_extra_forbidden(key.get());
@@ -371,7 +376,6 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
     const RecordField& field = node.fields[i];
     PyRef name = attribute_name(names, i, field.key);
     PyRef attribute = name ? PyRef::steal(PyObject_GetAttr(value, name.get())) : PyRef();
-    if (attribute) note_item_sharing(attribute.get(), 1, *ctx.state);
     bool ok = false;
     if (!attribute) {
       PyRef exception = PyRef::steal(PyErr_GetRaisedException());
@@ -385,10 +389,10 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
       }
     } else if (ctx.reporting()) {
       push_key_segment(path, field.key);
-      ok = walk(field.node, attribute.get(), path, ctx, errors);
+      ok = walk_held_item(field.node, attribute.get(), 1, path, ctx, errors);
       path.pop_back();
     } else {
-      ok = walk(field.node, attribute.get(), path, ctx, errors);
+      ok = walk_held_item(field.node, attribute.get(), 1, path, ctx, errors);
     }
     if (!ok) {
       all_ok = false;

@@ -66,20 +66,24 @@ bool stops_here(WalkContext ctx) { return ctx.stops_at_first_failure() || ctx.st
 
 // The reporting walk of an item below its index, out of line: the segment's
 // push is no part of the boolean walk's frame.
-[[gnu::noinline]] bool walk_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Path& path,
-                                    WalkContext ctx, ErrorList& errors) {
+[[gnu::noinline]] bool walk_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Py_ssize_t held,
+                                    Path& path, WalkContext ctx, ErrorList& errors) {
   push_index_segment(path, i);
-  bool ok = walk(node, item, path, ctx, errors);
+  bool ok = walk_held_item(node, item, held, path, ctx, errors);
   path.pop_back();
   return ok;
 }
 
-bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, Path& path, WalkContext ctx,
-               ErrorList& errors) {
+// held: the references the container's walk holds to the item.
+bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, Py_ssize_t held, Path& path,
+               WalkContext ctx, ErrorList& errors) {
   const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
   if (!node) return false;
-  if (!ctx.reporting()) return walk_fast(*node, item, path, ctx, errors);
-  return walk_item_at(*node, i, item, path, ctx, errors);
+  if (!ctx.reporting()) {
+    if (Py_REFCNT(item) > 1 + held) return walk_shared_item(*node, item, path, ctx, errors);
+    return walk_fast(*node, item, path, ctx, errors);
+  }
+  return walk_item_at(*node, i, item, held, path, ctx, errors);
 }
 
 // Kinds whose step reads only the value's type: it runs no Python code, so
@@ -228,8 +232,7 @@ bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n
 #else
     PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
 #endif
-    note_item_sharing(item.get(), 1, *ctx.state);
-    if (!walk_item(shape, static_cast<std::uint64_t>(i), item.get(), path, ctx, errors)) {
+    if (!walk_item(shape, static_cast<std::uint64_t>(i), item.get(), 1, path, ctx, errors)) {
       all_ok = false;
       if (stops_here(ctx)) break;
     }
@@ -243,8 +246,7 @@ bool walk_tuple_items(const core::TupleShape& shape, PyObject* tuple, Py_ssize_t
   if (start == n) return true;
   bool all_ok = true;
   for (Py_ssize_t i = start; i < n; ++i) {
-    note_item_sharing(PyTuple_GET_ITEM(tuple, i), 0, *ctx.state);
-    if (!walk_item(shape, static_cast<std::uint64_t>(i), PyTuple_GET_ITEM(tuple, i), path, ctx, errors)) {
+    if (!walk_item(shape, static_cast<std::uint64_t>(i), PyTuple_GET_ITEM(tuple, i), 0, path, ctx, errors)) {
       all_ok = false;
       if (stops_here(ctx)) break;
     }
@@ -306,8 +308,7 @@ bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
   }
   bool all_ok = true;
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-    note_item_sharing(item.get(), 1, *ctx.state);
-    if (!walk(node.element(), item.get(), path, ctx, errors)) {
+    if (!walk_held_item(node.element(), item.get(), 1, path, ctx, errors)) {
       all_ok = false;
       if (stops_here(ctx)) break;
     }

@@ -50,17 +50,6 @@ bool walk(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, 
   return false;
 }
 
-// A scalar's walk is no deeper than the schema, so sharing one (small ints,
-// interned strings) starts nothing.
-[[gnu::noinline]] void note_shared_item(PyObject* item, CheckState& state) {
-  PyTypeObject* type = Py_TYPE(item);
-  if (type == &PyLong_Type || type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
-      type == &PyBytes_Type || item == Py_None) {
-    return;
-  }
-  state.memo.start();
-}
-
 bool is_fatal_exception(PyObject* exception) {
   return !PyErr_GivenExceptionMatches(exception, PyExc_Exception) ||
          PyErr_GivenExceptionMatches(exception, PyExc_MemoryError) ||

@@ -44,15 +44,6 @@ inline void note_rewalk(std::uint64_t ref_steps_before, CheckState& state) {
   if (state.guard.entered() != ref_steps_before) state.memo.start();
 }
 
-// Called for each item a container walk passes on, with the references the
-// walk itself holds to it: an item held more than once may be met again by
-// another route, so from then on the check keeps its Ref outcomes, and
-// sharing costs no more than the distinct values. Out of line past the count.
-void note_shared_item(PyObject* item, CheckState& state);
-inline void note_item_sharing(PyObject* item, Py_ssize_t held_by_walk, CheckState& state) {
-  if (Py_REFCNT(item) > 1 + held_by_walk && !state.memo.on()) note_shared_item(item, state);
-}
-
 // Passed by value to every step, in two registers; a nested walk in another
 // mode changes only its own copy's mode.
 struct WalkContext {
@@ -84,6 +75,17 @@ inline bool walk_fast(const SchemaNode& node, PyObject* value, Path& path, WalkC
     }
   }
   return walk(node, value, path, ctx, errors);
+}
+
+// The walk of an item a container passes on, given the references the
+// container's walk itself holds to it. An item held more than that may be met
+// again by another route: it is walked through the memo, keyed by the node,
+// so that a shared value costs no more than its distinct objects.
+bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkContext ctx, ErrorList& errors);
+inline bool walk_held_item(const SchemaNode& node, PyObject* item, Py_ssize_t held_by_walk, Path& path,
+                           WalkContext ctx, ErrorList& errors) {
+  if (Py_REFCNT(item) > 1 + held_by_walk) return walk_shared_item(node, item, path, ctx, errors);
+  return walk(node, item, path, ctx, errors);
 }
 
 // Exceptions that end a check rather than make the value a non-member:
