@@ -17,58 +17,62 @@ from test_overlapping_recursion import BUILDERS, make, outcomes  # noqa: E402
 
 recursive, union, intersection = qm.recursive, qm.union, qm.intersection
 
-# Each example: the schema, the value, and whether it is a member. Without reuse each one takes from seconds
-# to hours; the child runs every entry point that applies and prints what each answered.
-EXAMPLES = textwrap.dedent(
-    """
-    import json, sys
-    import quillmar._quillmar as qm
-    from quillmar._quillmar import recursive, union, intersection
+def nest(levels, leaf, *opens):
+    text = leaf
+    for i in reversed(range(levels)):
+        opener = opens[i % len(opens)]
+        text = opener + text + ("}" if opener.startswith("{") else "]")
+    return text
 
-    def nest(levels, leaf, *opens):
-        text = leaf
-        for i in reversed(range(levels)):
-            opener = opens[i % len(opens)]
-            text = opener + text + ("}" if opener.startswith("{") else "]")
-        return text
 
-    def chain(k, leaf):
-        node = leaf
-        for _ in range(k):
-            node = (lambda inner: recursive(lambda r: union(inner, list[r])))(node)
-        return node
+def chain(k, leaf):
+    node = leaf
+    for _ in range(k):
+        node = (lambda inner: recursive(lambda r: union(inner, list[r])))(node)
+    return node
 
-    def grid(n):
-        cells = [[{"id": i * n + j, "neighbors": []} for j in range(n)] for i in range(n)]
-        for i in range(n):
-            for j in range(n):
-                for di, dj in ((0, 1), (1, 0), (0, -1), (-1, 0)):
-                    if 0 <= i + di < n and 0 <= j + dj < n:
-                        cells[i][j]["neighbors"].append(cells[i + di][j + dj])
-        return cells[0][0]
 
-    def mutual(n):
-        lists = [[] for _ in range(n)]
-        for each in lists:
-            each.extend(lists)
-        return lists[0]
+def grid(n):
+    cells = [[{"id": i * n + j, "neighbors": []} for j in range(n)] for i in range(n)]
+    for i in range(n):
+        for j in range(n):
+            for di, dj in ((0, 1), (1, 0), (0, -1), (-1, 0)):
+                if 0 <= i + di < n and 0 <= j + dj < n:
+                    cells[i][j]["neighbors"].append(cells[i + di][j + dj])
+    return cells
 
-    def doubled(levels, wrap=lambda child: [child, child]):
-        value = 1
-        for _ in range(levels):
-            value = wrap(value)
-        return value
 
-    def nested_lists(levels):
-        schema = int
-        for _ in range(levels):
-            schema = list[schema]
-        return schema
+def mutual(n):
+    lists = [[] for _ in range(n)]
+    for each in lists:
+        each.extend(lists)
+    return lists[0]
 
-    JSON_VALUE = lambda j: union(None, bool, int, str, list[j], dict[str, j], list[dict[str, j]])
-    EXAMPLES = {
+
+def doubled(levels, wrap=lambda child: [child, child]):
+    value = 1
+    for _ in range(levels):
+        value = wrap(value)
+    return value
+
+
+def nested_lists(levels):
+    schema = int
+    for _ in range(levels):
+        schema = list[schema]
+    return schema
+
+
+def json_value(j):
+    return union(None, bool, int, str, list[j], dict[str, j], list[dict[str, j]])
+
+
+def examples():
+    """Each example: the schema and the value, a JSON text where JSON can hold it. Without reuse each takes
+    from seconds to hours."""
+    return {
         "past the limit": (recursive(lambda r: union(list[r], list[list[r]])), nest(131, '"x"', "[")),
-        "json value past the limit": (recursive(JSON_VALUE), nest(132, "1.5", "[", '{"k":')),
+        "json value past the limit": (recursive(json_value), nest(132, "1.5", "[", '{"k":')),
         "four chained definitions": (chain(4, str), nest(125, "1", "[")),
         "127 chained definitions": (chain(127, str), nest(3, "1", "[")),
         "repeated key": (recursive(lambda r: union(None, {"a": r, "a?": r})), nest(26, "null", '{"a":')),
@@ -83,9 +87,18 @@ EXAMPLES = textwrap.dedent(
         "shared sets": (recursive(lambda r: union(int, frozenset[r])),
                         doubled(30, lambda c: frozenset([c, frozenset([c, 1])]))),
         "shared, no recursion": (nested_lists(30), doubled(30)),
-        "grid": (recursive(lambda n: {"id": int, "neighbors": list[n]}), grid(5)),
+        "grid": (recursive(lambda n: {"id": int, "neighbors": list[n]}), grid(5)[0][0]),
         "mutual lists": (recursive(lambda r: list[r]), mutual(9)),
     }
+
+
+# The child runs every entry point that applies and prints what each answered.
+CHILD = textwrap.dedent(
+    """
+    import json, sys
+    sys.path.insert(0, {tests!r})
+    import quillmar._quillmar as qm
+    from test_polynomial_time import examples
 
     def report(call):
         try:
@@ -94,24 +107,24 @@ EXAMPLES = textwrap.dedent(
         except qm.ValidationError as error:
             return [[e["code"], list(e["path"]), e["expected"], e["value"]] for e in error.errors]
 
-    schema, value = EXAMPLES[sys.argv[1]]
+    schema, value = examples()[sys.argv[1]]
     v = qm.Validator(schema)
-    got = {}
+    got = {{}}
     if isinstance(value, str):
         doc, value = value, json.loads(value)
         got["is_valid_json"] = v.is_valid_json(doc)
         for fail_fast in (False, True):
-            got[f"validate_json {fail_fast}"] = report(lambda: v.validate_json(doc, fail_fast=fail_fast))
-            got[f"load {fail_fast}"] = report(lambda: v.load(doc, fail_fast=fail_fast))
+            got[f"validate_json {{fail_fast}}"] = report(lambda: v.validate_json(doc, fail_fast=fail_fast))
+            got[f"load {{fail_fast}}"] = report(lambda: v.load(doc, fail_fast=fail_fast))
     got["is_valid"] = v.is_valid(value)
     got["in"] = value in v
     if sys.argv[2:] != ["membership"]:
         got["ensure"] = report(lambda: v.ensure(value))
         for fail_fast in (False, True):
-            got[f"validate {fail_fast}"] = report(lambda: v.validate(value, fail_fast=fail_fast))
+            got[f"validate {{fail_fast}}"] = report(lambda: v.validate(value, fail_fast=fail_fast))
     print(json.dumps(got))
     """
-)
+).format(tests=str(Path(__file__).parent))
 
 # A failing value shared through exponentially many paths has as many items at distinct paths: only its
 # membership is bounded.
@@ -139,7 +152,7 @@ MEMBERS = {
 def run_example(name):
     # In a child with a timeout: a check runs no Python code, so an exponential one cannot be interrupted.
     args = [name, "membership"] if name in MEMBERSHIP_ONLY else [name]
-    child = subprocess.run([sys.executable, "-c", EXAMPLES, *args], capture_output=True, text=True, timeout=30)
+    child = subprocess.run([sys.executable, "-c", CHILD, *args], capture_output=True, text=True, timeout=30)
     assert child.returncode == 0, child.stderr[-2000:]
     return json.loads(child.stdout)
 
@@ -173,16 +186,6 @@ def test_a_value_holding_itself_is_reported_in_proportion_to_it():
     assert 0 < len(items) <= 80
     mutual = run_example("mutual lists")["validate False"]
     assert {item[0] for item in mutual} == {"recursion_loop"} and 0 < len(mutual) <= 81
-
-
-def grid(n):
-    cells = [[{"id": i * n + j, "neighbors": []} for j in range(n)] for i in range(n)]
-    for i in range(n):
-        for j in range(n):
-            for di, dj in ((0, 1), (1, 0), (0, -1), (-1, 0)):
-                if 0 <= i + di < n and 0 <= j + dj < n:
-                    cells[i][j]["neighbors"].append(cells[i + di][j + dj])
-    return cells
 
 
 def test_a_failure_inside_a_cycle_is_reported_where_first_met():

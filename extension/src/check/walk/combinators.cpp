@@ -171,25 +171,6 @@ bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkCo
 
 namespace {
 
-[[gnu::noinline]] bool walk_memoised_body(const SchemaNode& body, std::uint64_t definition, PyObject* value,
-                                          Path& path, WalkContext ctx, ErrorList& errors) {
-  CheckState& state = *ctx.state;
-  const MemoMode mode = memo_mode(ctx, errors);
-  const bool recording = ctx.recording();
-  MemoStep step;
-  {
-    const MemoReport report{value, path, errors};
-    if (const CheckMemo::Outcome* known =
-            begin_memo_step(state, MemoSubject::definition(definition), value, mode, recording ? &report : nullptr, step)) {
-      return known->member;
-    }
-  }
-  const bool member = walk(body, value, path, ctx, errors);
-  const MemoReport report{value, path, errors};
-  end_memo_step(state, value, value, step, member, recording ? &report : nullptr);
-  return member;
-}
-
 [[gnu::noinline]] bool refuse_ref(RecursionGuard::Entry entry, PyObject* value, const Path& path, WalkContext ctx,
                                   ErrorList& errors) {
   if (!ctx.reporting()) return false;
@@ -221,7 +202,7 @@ bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
   if (definition >= definitions.size()) return false;
   const SchemaNode& body = definitions[definition];
   if (!state.memo.on()) return walk(body, value, path, ctx, errors);
-  return walk_memoised_body(body, definition, value, path, ctx, errors);
+  return walk_memoised(body, MemoSubject::definition(definition), value, path, ctx, errors);
 }
 
 bool walk_placeholder(const SchemaNode&, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {

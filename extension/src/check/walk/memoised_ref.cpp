@@ -71,10 +71,10 @@ struct StepPlace {
 };
 
 StepPlace step_place(const RecursionGuard& guard, MemoSubject subject, const void* identity, MemoMode mode) {
-  const std::uint32_t levels_before = static_cast<std::uint32_t>(guard.size() - (subject.own_pair ? 1 : 0));
+  const std::uint32_t levels_before = static_cast<std::uint32_t>(guard.size() - (subject.own_pair() ? 1 : 0));
   CheckMemo::Place free{subject.schema, identity, mode, CheckMemo::ANY_ON_VALUE, levels_before};
   // An item is no value a pair above it stands on, unless it holds itself.
-  if (!subject.own_pair) return StepPlace{free, CheckMemo::ANY_ON_VALUE, levels_before};
+  if (!subject.own_pair()) return StepPlace{free, CheckMemo::ANY_ON_VALUE, levels_before};
   const RecursionGuard::SameValueRun run = guard.run_below_top();
   return StepPlace{free,
                    run.definitions == RecursionGuard::DefinitionSet{} ? CheckMemo::ANY_ON_VALUE : run.definitions,
@@ -124,7 +124,6 @@ const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject
   step.outer_lowest_loop = outer_lowest == RecursionGuard::NO_LOOP ? NO_LOOP : static_cast<std::uint32_t>(outer_lowest);
   step.first_item = report ? static_cast<std::uint32_t>(report->errors.size()) : 0;
   step.schema = subject.schema;
-  step.own_pair = subject.own_pair;
   step.mode = mode;
   step.free_kept = free_kept;
   return nullptr;
@@ -133,7 +132,7 @@ const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject
 void end_memo_step(CheckState& state, const void* identity, PyObject* held, const MemoStep& step, bool member,
                    const MemoReport* report) {
   RecursionGuard& guard = state.guard;
-  const StepPlace at = step_place(guard, MemoSubject{step.schema, step.own_pair}, identity, step.mode);
+  const StepPlace at = step_place(guard, MemoSubject{step.schema}, identity, step.mode);
   const std::size_t levels = guard.peak() - at.free.budget;
   guard.merge_peak(step.outer_peak);
   const bool loops_above = guard.lowest_loop() < at.free.budget;
@@ -161,19 +160,25 @@ bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkCo
   }
   state.memo.start();
   if (node.kind == NodeKind::Ref) return walk(node, item, path, ctx, errors);
+  return walk_memoised(node, MemoSubject::node(node), item, path, ctx, errors);
+}
+
+[[gnu::noinline]] bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path,
+                                     WalkContext ctx, ErrorList& errors) {
+  CheckState& state = *ctx.state;
   const MemoMode mode = memo_mode(ctx, errors);
   const bool recording = ctx.recording();
   MemoStep step;
   {
-    const MemoReport report{item, path, errors};
+    const MemoReport report{value, path, errors};
     if (const CheckMemo::Outcome* known =
-            begin_memo_step(state, MemoSubject::node(node), item, mode, recording ? &report : nullptr, step)) {
+            begin_memo_step(state, subject, value, mode, recording ? &report : nullptr, step)) {
       return known->member;
     }
   }
-  const bool member = walk(node, item, path, ctx, errors);
-  const MemoReport report{item, path, errors};
-  end_memo_step(state, item, item, step, member, recording ? &report : nullptr);
+  const bool member = walk(node, value, path, ctx, errors);
+  const MemoReport report{value, path, errors};
+  end_memo_step(state, value, value, step, member, recording ? &report : nullptr);
   return member;
 }
 

@@ -30,19 +30,24 @@ struct MemoStep {
   std::uint32_t outer_lowest_loop;
   std::uint64_t schema;
   MemoMode mode;
-  bool own_pair;  // a Ref step, whose pair is the guard's newest
   bool free_kept;  // an outcome that met no limit is kept, but its levels do not fit here
 };
 
 // What a kept walk walks: the body of a definition behind the Ref step whose
-// pair the guard entered last, or a node over an item.
+// pair the guard entered last, or a node over an item. One word: a node's
+// address never lies below the definitions' indices.
 struct MemoSubject {
   std::uint64_t schema;
-  bool own_pair;
 
-  static MemoSubject definition(std::uint64_t index) { return {index, true}; }
-  static MemoSubject node(const SchemaNode& node) { return {reinterpret_cast<std::uintptr_t>(&node), false}; }
+  static MemoSubject definition(std::uint64_t index) { return {index}; }
+  static MemoSubject node(const SchemaNode& node) { return {reinterpret_cast<std::uintptr_t>(&node)}; }
+  bool own_pair() const { return schema < MAX_DEFINITIONS; }
 };
+
+// The walk of node over value, answered from the memo where the subject
+// already walked the value from a place like this one, and kept otherwise.
+bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path, WalkContext ctx,
+                   ErrorList& errors);
 
 // The outcome to reuse, replayed into the report when there is one; else
 // nullptr, with step ready for the body's walk.
