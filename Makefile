@@ -24,10 +24,11 @@ test-core: system-deps
 test-python: install
 	$(PY) -m pytest
 
-# The shipped stub against the built module, then a typed example against the stub.
+# The shipped stub against the built module, then the examples against the stub: what a user copies
+# from them type-checks.
 test-types: install
 	$(PY) -m mypy.stubtest quillmar
-	$(PY) -m mypy --strict examples/typed_usage.py
+	$(PY) -m mypy --strict examples/*.py
 
 system-deps:
 	@missing=""; for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
