@@ -490,6 +490,7 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
 
 bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   if (ctx.state->fatal_seen) return false;
+  if (ctx.state->stack.exhausted()) [[unlikely]] return fail_out_of_stack(*ctx.state);
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:

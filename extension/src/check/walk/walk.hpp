@@ -14,6 +14,7 @@
 #include "compiled_schema.hpp"
 #include "errors/error_item.hpp"
 #include "py/ref.hpp"
+#include "quillmar/core/stack_guard.hpp"
 
 namespace quillmar::ext {
 
@@ -34,6 +35,7 @@ struct CheckState {
   CheckMemo memo;
   PyRef first_fatal;  // the first exception that ends the check
   bool fatal_seen = false;
+  core::StackGuard stack;  // the thread's, as the check starts
 };
 
 // Called before a value is walked again by another member, pair or pass,
@@ -82,6 +84,9 @@ inline bool walk_fast(const SchemaNode& node, PyObject* value, Path& path, WalkC
 bool is_fatal_exception(PyObject* exception);
 // Keeps the first fatal exception of the check; later ones are dropped.
 void store_fatal_error(PyRef exception, CheckState& state);
+// Ends the check with RecursionError: a step found the native stack too
+// close to its end to go deeper. Answers false, not a member.
+bool fail_out_of_stack(CheckState& state);
 // Takes the pending exception and ends the check with it whatever its class
 // (a container that changed while it was read).
 void abort_check(CheckState& state);
