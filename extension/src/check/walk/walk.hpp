@@ -36,6 +36,11 @@ struct CheckState {
   PyRef first_fatal;  // the first exception that ends the check
   bool fatal_seen = false;
   core::StackGuard stack;  // the thread's, as the check starts
+  // The path and error list of the boolean walks nested in the check: in
+  // BooleanOnly nothing is pushed or recorded, so they stay empty, and the
+  // frames of the walk's recursion hold no lists of their own.
+  Path no_path;
+  ErrorList no_errors;
 };
 
 // Called before a value is walked again by another member, pair or pass,
