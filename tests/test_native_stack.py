@@ -297,7 +297,6 @@ REPORTS_PAST_128_KIB = {
     "declared and extras",
     "intersection of records",
     "list of records",
-    "refined list",
 }
 
 
