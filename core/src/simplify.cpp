@@ -6,6 +6,7 @@
 
 #include "quillmar/core/decision/emptiness.hpp"
 #include "quillmar/core/order.hpp"
+#include "quillmar/core/stack_guard.hpp"
 
 namespace quillmar::core {
 namespace {
@@ -171,9 +172,14 @@ SchemaNode negate_lattice(std::vector<SchemaNode> members, Lattice dual) {
   return out;
 }
 
+[[noreturn, gnu::noinline, gnu::cold]] void out_of_stack() {
+  throw StackExhausted("maximum recursion depth exceeded while simplifying a schema");
+}
+
 }  // namespace
 
 SchemaNode simplify_node(const SchemaNode& node) {
+  if (stack_exhausted()) out_of_stack();
   switch (node.kind) {
     case NodeKind::Sequence:
       return simplify_sequence(node);
@@ -211,6 +217,7 @@ SchemaNode simplify_node(const SchemaNode& node) {
 }
 
 SeqPattern simplify_pattern(const SeqPattern& pattern) {
+  if (stack_exhausted()) out_of_stack();
   switch (pattern.kind) {
     case PatternKind::Empty:
       return SeqPattern::empty();
@@ -251,6 +258,7 @@ SchemaNode normalize_intersection(std::vector<SchemaNode> members) {
 }
 
 SchemaNode negate(SchemaNode node) {
+  if (stack_exhausted()) out_of_stack();
   switch (node.kind) {
     case NodeKind::Anything:
       return SchemaNode::leaf(NodeKind::Nothing);

@@ -1,5 +1,7 @@
 #include "quillmar/core/transforms.hpp"
 
+#include "quillmar/core/stack_guard.hpp"
+
 namespace quillmar::core {
 
 namespace {
@@ -35,6 +37,7 @@ template <class Map>
 
 template <class Map>
 [[gnu::noinline]] SchemaNode map_below(const SchemaNode& node, const Map& map) {
+  if (stack_exhausted()) [[unlikely]] throw StackExhausted("maximum recursion depth exceeded while transforming a schema");
   SchemaNode copy;
   copy.kind = node.kind;
   copy.seq_kind = node.seq_kind;

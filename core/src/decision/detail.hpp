@@ -45,6 +45,7 @@ struct EmptinessQuery {
   std::span<const SchemaNode> definitions;
   std::uint32_t& counter;
   StructureCache& structure;
+  StackGuard stack;
 };
 
 // `depth` is that of the decided node's own step.

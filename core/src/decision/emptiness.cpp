@@ -252,14 +252,19 @@ template <class Members>
 class Decider {
  public:
   Decider(HostOracle& oracle, std::span<const SchemaNode> definitions, ExpansionStack& stack, std::uint32_t& counter,
-          StructureCache& structure)
-      : oracle_(oracle), definitions_(definitions), stack_(stack), counter_(counter), structure_(structure) {}
+          StructureCache& structure, StackGuard guard)
+      : oracle_(oracle),
+        definitions_(definitions),
+        stack_(stack),
+        counter_(counter),
+        structure_(structure),
+        guard_(guard) {}
 
   // One step. `refined_over_int` is known when the caller is a Refined node
   // of the same chain, which saves walking the chain again at every level.
   [[gnu::noinline]] Emptiness decide(const SchemaNode& node, std::uint32_t depth,
                                      std::optional<bool> refined_over_int = {}) {
-    if (depth >= MAX_DECISION_DEPTH || !spend_work(counter_)) return NOT_PROVEN;
+    if (step_too_deep(depth, guard_) || !spend_work(counter_)) return NOT_PROVEN;
     const std::uint32_t next = depth + 1;
     switch (node.kind) {
       case NodeKind::Anything:
@@ -306,7 +311,7 @@ class Decider {
 
   [[gnu::noinline]] bool pattern_empty(const SeqPattern& pattern, std::uint32_t depth) {
     // Pattern levels spend nothing but still nest on the native stack.
-    if (depth >= MAX_DECISION_DEPTH) return false;
+    if (step_too_deep(depth, guard_)) return false;
     const std::uint32_t next = depth + 1;
     switch (pattern.kind) {
       case PatternKind::Empty:
@@ -347,12 +352,12 @@ class Decider {
   }
 
   Emptiness intersection_step(std::span<const SchemaNode* const> members, std::uint32_t depth) {
-    if (depth >= MAX_DECISION_DEPTH || !spend_work(counter_)) return NOT_PROVEN;
+    if (step_too_deep(depth, guard_) || !spend_work(counter_)) return NOT_PROVEN;
     return intersection_of(members, depth + 1);
   }
 
   Emptiness complement_step(const SchemaNode& inner, std::uint32_t depth) {
-    if (depth >= MAX_DECISION_DEPTH || !spend_work(counter_)) return NOT_PROVEN;
+    if (step_too_deep(depth, guard_) || !spend_work(counter_)) return NOT_PROVEN;
     return complement_of(decide(inner, depth + 1));
   }
 
@@ -419,6 +424,7 @@ class Decider {
   ExpansionStack& stack_;
   std::uint32_t& counter_;
   StructureCache& structure_;
+  StackGuard guard_;
 };
 
 }  // namespace
@@ -426,13 +432,13 @@ class Decider {
 Emptiness emptiness(const SchemaNode& node, HostOracle& oracle, std::span<const SchemaNode> definitions,
                     ExpansionStack& stack, std::uint32_t& counter, std::uint32_t depth) {
   StructureCache structure;
-  return Decider(oracle, definitions, stack, counter, structure).decide(node, depth);
+  return Decider(oracle, definitions, stack, counter, structure, StackGuard()).decide(node, depth);
 }
 
 bool pattern_is_empty(const SeqPattern& pattern, HostOracle& oracle, std::span<const SchemaNode> definitions,
                       ExpansionStack& stack, std::uint32_t& counter, std::uint32_t depth) {
   StructureCache structure;
-  return Decider(oracle, definitions, stack, counter, structure).pattern_empty(pattern, depth);
+  return Decider(oracle, definitions, stack, counter, structure, StackGuard()).pattern_empty(pattern, depth);
 }
 
 bool has_complementary_pair(std::span<const SchemaNode> members) {
@@ -523,19 +529,19 @@ namespace decision_detail {
 
 Emptiness node_emptiness(const SchemaNode& node, const EmptinessQuery& query, std::uint32_t depth) {
   ExpansionStack stack;
-  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure).decide(node, depth);
+  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure, query.stack).decide(node, depth);
 }
 
 Emptiness intersection_emptiness(std::span<const SchemaNode* const> members, const EmptinessQuery& query,
                                  std::uint32_t depth) {
   ExpansionStack stack;
-  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure)
+  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure, query.stack)
       .intersection_step(members, depth);
 }
 
 Emptiness complement_emptiness(const SchemaNode& inner, const EmptinessQuery& query, std::uint32_t depth) {
   ExpansionStack stack;
-  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure).complement_step(inner, depth);
+  return Decider(query.oracle, query.definitions, stack, query.counter, query.structure, query.stack).complement_step(inner, depth);
 }
 
 }  // namespace decision_detail

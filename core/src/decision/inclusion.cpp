@@ -78,7 +78,7 @@ DecisionContext deeper(DecisionContext ctx) {
 }
 
 EmptinessQuery emptiness_query(const DecisionContext& ctx) {
-  return EmptinessQuery{ctx.oracle, ctx.definitions, *ctx.counter, *ctx.structure};
+  return EmptinessQuery{ctx.oracle, ctx.definitions, *ctx.counter, *ctx.structure, ctx.stack};
 }
 
 bool leaf_yes(const SchemaNode& sub, const SchemaNode& sup, const DecisionContext& ctx) {
@@ -122,7 +122,7 @@ bool value_within(std::span<const SchemaNode* const> nodes, const SchemaNode& su
 // consulted, since no such intersection is ever pushed on it.
 bool intersection_within(std::span<const SchemaNode* const> members, const SchemaNode& sup, DecisionContext ctx,
                          AssumptionStack& stack) {
-  if (ctx.depth >= MAX_DECISION_DEPTH || !spend_work(*ctx.counter)) return false;
+  if (step_too_deep(ctx.depth, ctx.stack) || !spend_work(*ctx.counter)) return false;
   const DecisionContext next = deeper(ctx);
 
   bool all_exact = true;
@@ -271,7 +271,7 @@ bool by_supertype_kind(const SchemaNode& sub, const SchemaNode& sup, DecisionCon
 }
 
 bool subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ctx, AssumptionStack& stack) {
-  if (ctx.depth >= MAX_DECISION_DEPTH || !spend_work(*ctx.counter)) return false;
+  if (step_too_deep(ctx.depth, ctx.stack) || !spend_work(*ctx.counter)) return false;
   const DecisionContext next = deeper(ctx);
 
   if (stack.holds(sub, sup, *ctx.structure)) return true;
@@ -326,7 +326,7 @@ bool subtype(const SchemaNode& sub, const SchemaNode& sup, DecisionContext ctx, 
 
 bool patterns_within(const SeqPattern& sub, const SeqPattern& sup, DecisionContext ctx, AssumptionStack& stack) {
   // Pattern levels spend nothing but still nest on the native stack.
-  if (ctx.depth >= MAX_DECISION_DEPTH) return false;
+  if (step_too_deep(ctx.depth, ctx.stack)) return false;
   const DecisionContext next = deeper(ctx);
 
   if (ctx.structure->equal(sub, sup)) return true;
@@ -361,7 +361,7 @@ bool patterns_within(const SeqPattern& sub, const SeqPattern& sup, DecisionConte
 bool records_within(std::span<const RecordField> sub_fields, std::span<const ExtrasPair> sub_extras,
                     std::span<const RecordField> sup_fields, std::span<const ExtrasPair> sup_extras,
                     DecisionContext ctx, AssumptionStack& stack) {
-  if (ctx.depth >= MAX_DECISION_DEPTH) return false;
+  if (step_too_deep(ctx.depth, ctx.stack)) return false;
   const DecisionContext next = deeper(ctx);
   const FieldMap sub_map(sub_fields);
   const FieldMap sup_map(sup_fields);
@@ -425,7 +425,7 @@ bool records_within(std::span<const RecordField> sub_fields, std::span<const Ext
 
 bool attributes_within(std::span<const RecordField> sup_fields, const FieldMap& sub_fields, DecisionContext ctx,
                        AssumptionStack& stack) {
-  if (ctx.depth >= MAX_DECISION_DEPTH) return false;
+  if (step_too_deep(ctx.depth, ctx.stack)) return false;
   const DecisionContext next = deeper(ctx);
   for (const RecordField& field : sup_fields) {
     const FieldGroup* own = sub_fields.find(field.key);

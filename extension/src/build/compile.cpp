@@ -5,6 +5,7 @@
 #include "build/forms.hpp"
 #include "build/typing_cache.hpp"
 #include "compiled_schema.hpp"
+#include "quillmar/core/stack_guard.hpp"
 #include "text.hpp"
 #include "validator/validator_type.hpp"
 
@@ -24,6 +25,14 @@ class NestingLevel {
 
 using Node = SchemaNode;
 using core::NodeKind;
+
+// A step of the compiler may run typing's Python code (type hints are
+// evaluated), which needs more room than a check's step.
+constexpr std::size_t COMPILE_STACK_RESERVE = 2 * core::STACK_RESERVE;
+
+[[gnu::noinline, gnu::cold]] std::unexpected<Error> out_of_stack() {
+  return fail(PyExc_RecursionError, "maximum recursion depth exceeded while compiling a schema");
+}
 
 // Classes that compile to a type kind by identity; subclasses go on.
 std::optional<NodeKind> builtin_kind(PyObject* cls) {
@@ -281,6 +290,7 @@ std::string not_an_instance_message(PyObject* value, const char* expected) {
 Result<void> compile_into(PyObject* annotation, SchemaNode& out, ConstantPoolBuilder& builder,
                           std::vector<SchemaNode>& definitions) {
   if (compile_depth + 1 > MAX_COMPILE_NESTING) return nesting_too_deep();
+  if (core::stack_pointer() < core::stack_floor(COMPILE_STACK_RESERVE)) return out_of_stack();
   NestingLevel level;
   Form form;
   if (auto classified = classify(annotation, builder, definitions, form, out); !classified) return classified;

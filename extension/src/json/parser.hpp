@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "json/number.hpp"
+#include "quillmar/core/stack_guard.hpp"
 #include "json/reader.hpp"
 #include "json/utf8.hpp"
 
@@ -233,6 +234,12 @@ class Parser {
     if (!ok) sink_failed_ = true;
     return ok;
   }
+  // Too close to the end of the native stack to open a container: the
+  // document is not refused, the call fails with RecursionError.
+  [[gnu::noinline, gnu::cold]] bool out_of_stack() {
+    PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while parsing JSON");
+    return sink(false);
+  }
 
   void skip_whitespace() {
     while (p_ != end_ && *p_ <= ' ' && is_whitespace(*p_)) ++p_;
@@ -282,6 +289,7 @@ class Parser {
   }
 
   bool parse_array(unsigned level) {
+    if (stack_.exhausted()) [[unlikely]] return out_of_stack();
     std::size_t mark = sink_.mark();
     for (Step step = open_array();; step = next_array_item()) {
       if (step == Step::Fail) return false;
@@ -291,6 +299,7 @@ class Parser {
   }
 
   bool parse_object(unsigned level) {
+    if (stack_.exhausted()) [[unlikely]] return out_of_stack();
     std::size_t mark = sink_.mark();
     for (Step step = open_object();; step = next_object_member()) {
       if (step == Step::Fail) return false;
@@ -626,6 +635,7 @@ class Parser {
   Sink& sink_;
   bool sink_failed_ = false;
   bool skimming_ = false;
+  core::StackGuard stack_;  // the thread's, as the parse starts
   JsonSyntaxError error_{JsonErrorKind::ExpectedValue, 0};
   std::string scratch_;
 };

@@ -7,10 +7,13 @@
 #include <new>
 #include <type_traits>
 
+#include "quillmar/core/stack_guard.hpp"
+
 namespace quillmar::ext {
 
 // Runs body so that no C++ exception reaches the interpreter: an allocation
-// failure becomes MemoryError, anything else SystemError. The slot then
+// failure becomes MemoryError, a recursion out of native stack RecursionError,
+// anything else SystemError. The slot then
 // reports the error in its own way (-1 or NULL).
 template <class F>
 auto guarded(F&& body) noexcept -> decltype(body()) {
@@ -20,6 +23,8 @@ auto guarded(F&& body) noexcept -> decltype(body()) {
     return body();
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const core::StackExhausted& exhausted) {
+    PyErr_SetString(PyExc_RecursionError, exhausted.what());
   } catch (...) {
     PyErr_SetString(PyExc_SystemError, "internal error in quillmar");
   }

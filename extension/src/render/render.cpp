@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "py/ref.hpp"
+#include "quillmar/core/stack_guard.hpp"
 #include "text.hpp"
 
 namespace quillmar::ext {
@@ -185,6 +186,9 @@ bool ItemList::next() {
 }
 
 void render_node(std::string& out, const SchemaNode& node, const RenderContext& ctx) {
+  if (core::stack_exhausted()) [[unlikely]] {
+    throw core::StackExhausted("maximum recursion depth exceeded while rendering a schema");
+  }
   if (ctx.depth > MAX_RENDER_DEPTH || over_budget(out)) {
     out.append(CUT);
     return;

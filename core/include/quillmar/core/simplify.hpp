@@ -7,7 +7,8 @@
 // duplicate-free constraints. Ref nodes and the definitions behind them are
 // left alone. The input is never changed; the normal form may hold more nodes
 // than the input (a complement over a union becomes an intersection of
-// complements).
+// complements). A tree too deep for the native stack left to the thread
+// throws StackExhausted.
 #pragma once
 
 #include <vector>

@@ -38,6 +38,22 @@ namespace quillmar::ext {
 // record's report ends once any does).
 enum class MemoMode : std::uint8_t { BooleanOnly, CollectAll, FailFastClean, FailFastAfterItem };
 
+// What a memoised step carries from its lookup past the body's walk to its
+// store. Kept by the memo, in the order the steps nest, rather than in the
+// step's frame, which stands on the walk's recursive path; the place is found
+// again from the guard, which is as it was once the body's walk ends.
+struct MemoStep {
+  const void* identity;
+  std::uint64_t schema;
+  std::uint32_t limits;  // the guard's counts before the body's walk, as far as they differ
+  std::uint32_t cycles;
+  std::uint32_t outer_peak;
+  std::uint32_t outer_lowest_loop;
+  std::uint32_t first_item;
+  MemoMode mode;
+  bool free_kept;  // an outcome that met no limit is kept, but its levels do not fit here
+};
+
 class CheckMemo {
  public:
   struct Outcome {
@@ -79,11 +95,15 @@ class CheckMemo {
   // so that its address stays its own until the check ends.
   void store(const Place& place, PyObject* held, Outcome outcome);
 
+  // The steps whose bodies are being walked, innermost last.
+  std::vector<MemoStep>& steps() { return steps_; }
+
  private:
   struct Table;
 
   bool on_ = false;
   std::unique_ptr<Table> table_;
+  std::vector<MemoStep> steps_;
 };
 
 }  // namespace quillmar::ext

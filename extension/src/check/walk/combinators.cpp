@@ -17,17 +17,13 @@ namespace {
 // The report of a failing union walks at most this many members.
 constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
 
-// Each member with an empty path and error list of its own. In BooleanOnly
-// nothing is pushed or recorded, so the two locals never allocate.
+// Each member in BooleanOnly, on the check's empty path and error list.
 [[gnu::noinline]] bool any_member_accepts(const std::vector<SchemaNode>& members, PyObject* value, WalkContext ctx) {
-  Path path;
-  ErrorList errors;
+  CheckState& state = *ctx.state;
   for (const SchemaNode& member : members) {
-    const std::uint64_t steps = ctx.state->guard.entered();
-    if (walk(member, value, path, ctx, errors)) return true;
-    note_rewalk(steps, *ctx.state);
-    path.clear();
-    errors.clear();
+    const std::uint64_t steps = state.guard.entered();
+    if (walk(member, value, state.no_path, ctx, state.no_errors)) return true;
+    note_rewalk(steps, state);
   }
   return false;
 }
@@ -83,19 +79,26 @@ void report_union(const std::vector<SchemaNode>& members, PyObject* value, Path&
 
 }  // namespace
 
-bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  const std::vector<SchemaNode>& members = node.members();
-  const std::uint64_t steps = ctx.state->guard.entered();
+namespace {
+
+// The membership pass. A check that records nothing ends here, so the
+// union's own frame leaves the recursive path.
+[[gnu::noinline]] bool union_accepts(const SchemaNode& node, PyObject* value, WalkContext ctx) {
   // The literal sets give the same answers as the member walk, so the
   // membership pass of the reporting modes may use them too.
-  if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) {
-    if (*decided || !ctx.reporting()) return *decided;
-  } else if (any_member_accepts(members, value, ctx.with_mode(WalkMode::BooleanOnly))) {
-    return true;
-  }
+  if (std::optional<bool> decided = literal_union_lookup(node, value, ctx)) return *decided;
+  return any_member_accepts(node.members(), value, ctx.with_mode(WalkMode::BooleanOnly));
+}
+
+}  // namespace
+
+bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  if (!ctx.reporting()) return union_accepts(node, value, ctx);
+  const std::uint64_t steps = ctx.state->guard.entered();
+  if (union_accepts(node, value, ctx)) return true;
   if (!ctx.recording()) return false;
   note_rewalk(steps, *ctx.state);
-  report_union(members, value, path, ctx, errors);
+  report_union(node.members(), value, path, ctx, errors);
   return false;
 }
 

@@ -100,6 +100,8 @@ class StreamWalk {
   // The value at the cursor, at this nesting level; a member leaves the
   // cursor just past it.
   Verdict value(const SchemaNode& node, unsigned level) {
+    // Near the stack's end the tree walk decides, and fails there.
+    if (state().stack.exhausted()) [[unlikely]] return Verdict::Undecided;
     if (!cursor_.at_container()) return scalar(node, level);
     if (level > JSON_RECURSION_LIMIT) return Verdict::Malformed;
     return container(node, level);

@@ -463,12 +463,11 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
 [[gnu::noinline]] bool walk_json_memoised_body(const SchemaNode& body, std::uint64_t definition, const JsonValue& value,
                                                const WalkContext& ctx) {
   CheckState& state = *ctx.state;
-  MemoStep step;
-  if (const CheckMemo::Outcome* known = begin_memo_step(state, MemoSubject::definition(definition), &value, MemoMode::BooleanOnly, nullptr, step)) {
-    return known->member;
-  }
+  const MemoLookup lookup =
+      begin_memo_step(state, MemoSubject::definition(definition), &value, MemoMode::BooleanOnly, nullptr);
+  if (lookup.known) return lookup.known->member;
   const bool member = walk_json_at(body, value, ctx);
-  end_memo_step(state, &value, nullptr, step, member, nullptr);
+  end_memo_step(state, lookup.step, nullptr, member, nullptr);
   return member;
 }
 
@@ -486,6 +485,7 @@ std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue
 
 bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
   if (ctx.state->fatal_seen) return false;
+  if (ctx.state->stack.exhausted()) [[unlikely]] return fail_out_of_stack(*ctx.state);
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:

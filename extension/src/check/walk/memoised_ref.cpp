@@ -94,9 +94,9 @@ const CheckMemo::Outcome* find_budgeted(const CheckMemo& memo, CheckMemo::Place 
 
 }  // namespace
 
-const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject, const void* identity,
-                                          MemoMode mode, const MemoReport* report, MemoStep& step) {
-  const CheckMemo& memo = state.memo;
+MemoLookup begin_memo_step(CheckState& state, MemoSubject subject, const void* identity, MemoMode mode,
+                           const MemoReport* report) {
+  CheckMemo& memo = state.memo;
   RecursionGuard& guard = state.guard;
   const StepPlace at = step_place(guard, subject, identity, mode);
   bool free_kept = false;
@@ -115,8 +115,11 @@ const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject
     if (known->met_cycle) guard.count_cycle();
     if (loops_above) guard.merge_lowest_loop(at.lowest_on_value);
     if (report) replay(*known, *report);
-    return known;
+    return {known, 0};
   }
+  std::vector<MemoStep>& steps = memo.steps();
+  MemoStep& step = steps.emplace_back();
+  step.identity = identity;
   step.limits = static_cast<std::uint32_t>(guard.limits());
   step.cycles = static_cast<std::uint32_t>(guard.cycles());
   step.outer_peak = static_cast<std::uint32_t>(guard.restart_peak());
@@ -126,13 +129,17 @@ const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject
   step.schema = subject.schema;
   step.mode = mode;
   step.free_kept = free_kept;
-  return nullptr;
+  return {nullptr, static_cast<std::uint32_t>(steps.size() - 1)};
 }
 
-void end_memo_step(CheckState& state, const void* identity, PyObject* held, const MemoStep& step, bool member,
+void end_memo_step(CheckState& state, std::uint32_t step_index, PyObject* held, bool member,
                    const MemoReport* report) {
+  std::vector<MemoStep>& steps = state.memo.steps();
+  // Steps a failed allocation unwound past end here too.
+  const MemoStep step = steps[step_index];
+  steps.resize(step_index);
   RecursionGuard& guard = state.guard;
-  const StepPlace at = step_place(guard, MemoSubject{step.schema}, identity, step.mode);
+  const StepPlace at = step_place(guard, MemoSubject{step.schema}, step.identity, step.mode);
   const std::size_t levels = guard.peak() - at.free.budget;
   guard.merge_peak(step.outer_peak);
   const bool loops_above = guard.lowest_loop() < at.free.budget;
@@ -166,19 +173,12 @@ bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkCo
 [[gnu::noinline]] bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path,
                                      WalkContext ctx, ErrorList& errors) {
   CheckState& state = *ctx.state;
-  const MemoMode mode = memo_mode(ctx, errors);
-  const bool recording = ctx.recording();
-  MemoStep step;
-  {
-    const MemoReport report{value, path, errors};
-    if (const CheckMemo::Outcome* known =
-            begin_memo_step(state, subject, value, mode, recording ? &report : nullptr, step)) {
-      return known->member;
-    }
-  }
-  const bool member = walk(node, value, path, ctx, errors);
   const MemoReport report{value, path, errors};
-  end_memo_step(state, value, value, step, member, recording ? &report : nullptr);
+  const MemoReport* recorded = ctx.recording() ? &report : nullptr;
+  const MemoLookup lookup = begin_memo_step(state, subject, value, memo_mode(ctx, errors), recorded);
+  if (lookup.known) return lookup.known->member;
+  const bool member = walk(node, value, path, ctx, errors);
+  end_memo_step(state, lookup.step, value, member, recorded);
   return member;
 }
 

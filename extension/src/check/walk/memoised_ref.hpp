@@ -19,20 +19,6 @@ struct MemoReport {
   ErrorList& errors;
 };
 
-// What a step carries from its lookup past the body's walk to its store; kept
-// small, since it stands in a frame of the walk's recursion. The place is
-// found again from the guard, which is as it was once the body's walk ends.
-struct MemoStep {
-  std::uint32_t limits;  // the guard's counts before the body's walk, as far as they differ
-  std::uint32_t cycles;
-  std::uint32_t outer_peak;
-  std::uint32_t first_item;
-  std::uint32_t outer_lowest_loop;
-  std::uint64_t schema;
-  MemoMode mode;
-  bool free_kept;  // an outcome that met no limit is kept, but its levels do not fit here
-};
-
 // What a kept walk walks: the body of a definition behind the Ref step whose
 // pair the guard entered last, or a node over an item. One word: a node's
 // address never lies below the definitions' indices.
@@ -49,13 +35,16 @@ struct MemoSubject {
 bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path, WalkContext ctx,
                    ErrorList& errors);
 
-// The outcome to reuse, replayed into the report when there is one; else
-// nullptr, with step ready for the body's walk.
-const CheckMemo::Outcome* begin_memo_step(CheckState& state, MemoSubject subject, const void* identity,
-                                          MemoMode mode, const MemoReport* report, MemoStep& step);
+// The outcome to reuse, replayed into the report when there is one; else no
+// outcome, and the step the body's walk is to end.
+struct MemoLookup {
+  const CheckMemo::Outcome* known;
+  std::uint32_t step;
+};
+MemoLookup begin_memo_step(CheckState& state, MemoSubject subject, const void* identity, MemoMode mode,
+                           const MemoReport* report);
 // Keeps the body's outcome, unless a fatal exception made it meaningless.
 // held is the Python value the identity is the address of, if any.
-void end_memo_step(CheckState& state, const void* identity, PyObject* held, const MemoStep& step, bool member,
-                   const MemoReport* report);
+void end_memo_step(CheckState& state, std::uint32_t step, PyObject* held, bool member, const MemoReport* report);
 
 }  // namespace quillmar::ext

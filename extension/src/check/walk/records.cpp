@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <optional>
 
 #include "check/plan/precompute.hpp"
@@ -27,8 +28,8 @@ class SeenKeys {
  public:
   explicit SeenKeys(std::size_t count) {
     if (count > 64) {
-      heap_.assign((count + 63) / 64, 0);
-      words_ = heap_.data();
+      heap_ = std::make_unique<std::uint64_t[]>((count + 63) / 64);
+      words_ = heap_.get();
     }
   }
   SeenKeys(const SeenKeys&) = delete;
@@ -45,7 +46,7 @@ class SeenKeys {
 
  private:
   std::uint64_t inline_ = 0;
-  std::vector<std::uint64_t> heap_;
+  std::unique_ptr<std::uint64_t[]> heap_;  // zeroed
   std::uint64_t* words_ = &inline_;
 };
 
@@ -55,28 +56,32 @@ class SeenKeys {
   return index.find(key);
 }
 
-// Boolean walks share one empty path and error list: in BooleanOnly nothing
-// is pushed or appended, so they stay empty and allocate nothing.
+// Boolean walks on the check's empty path and error list.
 struct BooleanWalk {
   WalkContext ctx;
-  Path path;
-  ErrorList errors;
 
   explicit BooleanWalk(WalkContext outer) : ctx(outer.with_mode(WalkMode::BooleanOnly)) {}
-  bool accepts(const SchemaNode& node, PyObject* value) { return walk_fast(node, value, path, ctx, errors); }
-  // A dict entry's value, given the references the walk holds to it.
+  bool accepts(const SchemaNode& node, PyObject* value) {
+    return walk_fast(node, value, ctx.state->no_path, ctx, ctx.state->no_errors);
+  }
+  // An entry's value, given the references the walk holds to it.
   bool accepts_held(const SchemaNode& node, PyObject* value, Py_ssize_t held) {
-    if (Py_REFCNT(value) > 1 + held) return walk_shared_item(node, value, path, ctx, errors);
-    return walk_fast(node, value, path, ctx, errors);
+    if (Py_REFCNT(value) > 1 + held) return walk_shared_item(node, value, ctx.state->no_path, ctx, ctx.state->no_errors);
+    return accepts(node, value);
   }
 };
 
-// held: the references the walk holds to the entry's value.
+// The entry is held while it is walked: Python code run by the walk may
+// drop the dict's own references. held: the references the caller holds to
+// the value besides the dict's.
 [[gnu::noinline]] bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value,
-                                         Py_ssize_t held, BooleanWalk& check) {
+                                         Py_ssize_t held, WalkContext ctx) {
+  PyRef hold_key = PyRef::borrow(key);
+  PyRef hold_value = PyRef::borrow(value);
+  BooleanWalk check(ctx);
   return std::any_of(extras.begin(), extras.end(), [&](const ExtrasPair& pair) {
     const std::uint64_t steps = check.ctx.state->guard.entered();
-    if (check.accepts(pair.key, key) && check.accepts_held(pair.value, value, held)) return true;
+    if (check.accepts(pair.key, key) && check.accepts_held(pair.value, value, held + 1)) return true;
     note_rewalk(steps, *check.ctx.state);
     return false;
   });
@@ -95,7 +100,6 @@ struct BooleanWalk {
   });
 }
 
-enum class DictOutcome { Member, NotMember, Aborted };
 
 // A value the walk accepts from its type alone, as walk_fast does: no Python
 // code runs, so a borrowed entry stays alive and the dict unchanged.
@@ -117,20 +121,32 @@ constexpr bool BORROWED_ENTRIES = true;
 // the entry's own where entries are held.
 constexpr Py_ssize_t HELD_ENTRY_VALUE = BORROWED_ENTRIES ? 1 : 2;
 
-[[gnu::noinline, gnu::cold]] DictOutcome abort_dict_changed(const char* message, CheckState& state) {
+// Ends the check: a fatal exception, which walk_record tells apart from a
+// plain refusal.
+[[gnu::noinline, gnu::cold]] bool abort_dict_changed(const char* message, CheckState& state) {
   PyErr_SetString(PyExc_RuntimeError, message);
   abort_check(state);
-  return DictOutcome::Aborted;
+  return false;
 }
 
-[[gnu::noinline]] DictOutcome dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
-  if (!PyDict_Check(value)) return DictOutcome::NotMember;
+// As some_pair_matches, for a declared key.
+[[gnu::noinline]] bool declared_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* key_object,
+                                              PyObject* value, WalkContext ctx) {
+  PyRef hold_key = PyRef::borrow(key_object);
+  PyRef hold_value = PyRef::borrow(value);
+  BooleanWalk check(ctx);
+  return key_value_matches(node, key, value, HELD_ENTRY_VALUE, check);
+}
+
+// Its frame stays on the recursive path while the values are walked: the
+// walks and the holds of each entry are out of line.
+[[gnu::noinline]] bool dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
+  if (!PyDict_Check(value)) return false;
   std::unique_ptr<RecordIndex> local;
   const RecordIndex* index = record_keys(node, ctx, local);
-  if (!index) return DictOutcome::NotMember;
+  if (!index) return false;
   std::uint64_t remaining = index->required_count();
   const bool has_keys = !index->keys().empty();
-  BooleanWalk check(ctx);
   SeenKeys seen(index->keys().size());
   DictEntries entries(value);
   // The single extras pair, when there is one, tried by type first.
@@ -149,7 +165,7 @@ constexpr Py_ssize_t HELD_ENTRY_VALUE = BORROWED_ENTRIES ? 1 : 2;
       key = held_key.get();
       item = held_item.get();
     }
-    if (step == DictEntries::Step::End) return remaining == 0 ? DictOutcome::Member : DictOutcome::NotMember;
+    if (step == DictEntries::Step::End) return remaining == 0;
     if (step == DictEntries::Step::Changed) return abort_dict_changed(entries.changed_message(), *ctx.state);
     std::optional<std::size_t> declared;
     if (has_keys) {
@@ -165,19 +181,25 @@ constexpr Py_ssize_t HELD_ENTRY_VALUE = BORROWED_ENTRIES ? 1 : 2;
       const RecordKey& record_key = index->keys()[*declared];
       const bool by_type = record_key.fields.size() == 1 && !ctx.state->fatal_seen &&
                            passes_by_type(node.fields[record_key.fields.front()].node, item);
-      if (!by_type) {
-        PyRef hold_key = PyRef::borrow(key);
-        PyRef hold_item = PyRef::borrow(item);
-        if (!key_value_matches(node, record_key, item, HELD_ENTRY_VALUE, check)) return DictOutcome::NotMember;
-      }
+      if (!by_type && !declared_value_matches(node, record_key, key, item, ctx)) return false;
       if (seen.insert(*declared) && record_key.required) --remaining;
     } else {
-      const bool by_type = only_pair && !ctx.state->fatal_seen && passes_by_type(only_pair->key, key) &&
-                           passes_by_type(only_pair->value, item);
-      if (!by_type) {
-        PyRef hold_key = PyRef::borrow(key);
-        PyRef hold_item = PyRef::borrow(item);
-        if (!some_pair_matches(node.extras, key, item, HELD_ENTRY_VALUE, check)) return DictOutcome::NotMember;
+      const bool key_by_type = only_pair && !ctx.state->fatal_seen && passes_by_type(only_pair->key, key);
+      if (key_by_type && passes_by_type(only_pair->value, item)) continue;
+      if (!key_by_type) {
+        if (!some_pair_matches(node.extras, key, item, BORROWED_ENTRIES ? 0 : 1, ctx)) return false;
+        continue;
+      }
+      // The value walked from this frame: records nested through their
+      // extras take one frame less per level.
+      PyRef hold_key = PyRef::borrow(key);
+      PyRef hold_item = PyRef::borrow(item);
+      CheckState& state = *ctx.state;
+      const std::uint64_t steps = state.guard.entered();
+      if (!walk_held_item(only_pair->value, item, HELD_ENTRY_VALUE, state.no_path, ctx.with_mode(WalkMode::BooleanOnly),
+                          state.no_errors)) {
+        note_rewalk(steps, state);
+        return false;
       }
     }
   }
@@ -274,7 +296,6 @@ class RecordReport {
   }
 
   [[gnu::noinline]] void undeclared_entries(const RecordIndex& index) {
-    BooleanWalk check(ctx_);
     DictEntries entries(dict_);
     PyRef key;
     PyRef item;
@@ -286,7 +307,7 @@ class RecordReport {
         return;
       }
       if (declared_key(index, key.get())) continue;
-      if (some_pair_matches(node_.extras, key.get(), item.get(), 1, check)) continue;
+      if (some_pair_matches(node_.extras, key.get(), item.get(), 1, ctx_)) continue;
       if (!node_.extras.empty()) {
         // Reported against the first pair only: its key and value walks both run.
         const ExtrasPair& first = node_.extras.front();
@@ -347,16 +368,23 @@ namespace {
   RecordReport(node, held.get(), path, ctx, errors).run();
 }
 
-}  // namespace
-
-bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+[[gnu::noinline]] bool walk_record_reporting(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx,
+                                            ErrorList& errors) {
   const std::uint64_t steps = ctx.state->guard.entered();
-  DictOutcome outcome = dict_matches_record(node, value, ctx);
-  if (outcome == DictOutcome::Member) return true;
-  if (outcome == DictOutcome::Aborted || !ctx.reporting() || ctx.state->fatal_seen) return false;
+  if (dict_matches_record(node, value, ctx)) return true;
+  if (ctx.state->fatal_seen) return false;
   note_rewalk(steps, *ctx.state);
   report_record(node, value, path, ctx, errors);
   return false;
+}
+
+}  // namespace
+
+// A check that records nothing leaves the boolean pass in tail position, so
+// the record takes one frame of the recursive path.
+bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  if (!ctx.reporting()) return dict_matches_record(node, value, ctx);
+  return walk_record_reporting(node, value, path, ctx, errors);
 }
 
 bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {

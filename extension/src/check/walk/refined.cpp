@@ -187,8 +187,12 @@ bool check_constraint(const core::Constraint& constraint, PyObject* value, const
   return ConstraintCheck{value, path, ctx, errors}.run(constraint);
 }
 
-bool walk_refined(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  if (!walk(node.base(), value, path, ctx, errors)) return false;
+namespace {
+
+// Out of line, in tail position: the constraints' locals stay off the frame
+// that is live while the base walks the value.
+[[gnu::noinline]] bool constraints_hold(const SchemaNode& node, PyObject* value, const Path& path, WalkContext ctx,
+                                        ErrorList& errors) {
   // Held while Python code (predicates, comparisons) may drop other references to it.
   PyRef held = PyRef::borrow(value);
   bool all_ok = true;
@@ -201,6 +205,13 @@ bool walk_refined(const SchemaNode& node, PyObject* value, Path& path, WalkConte
     }
   }
   return all_ok;
+}
+
+}  // namespace
+
+bool walk_refined(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
+  if (!walk(node.base(), value, path, ctx, errors)) return false;
+  return constraints_hold(node, value, path, ctx, errors);
 }
 
 }  // namespace quillmar::ext

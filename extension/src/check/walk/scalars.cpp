@@ -66,10 +66,19 @@ bool stops_here(WalkContext ctx) { return ctx.stops_at_first_failure() || ctx.st
 
 // The reporting walk of an item below its index, out of line: the segment's
 // push is no part of the boolean walk's frame.
-[[gnu::noinline]] bool walk_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Py_ssize_t held,
-                                    Path& path, WalkContext ctx, ErrorList& errors) {
+[[gnu::noinline]] bool walk_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Path& path,
+                                    WalkContext ctx, ErrorList& errors) {
   push_index_segment(path, i);
-  bool ok = walk_held_item(node, item, held, path, ctx, errors);
+  bool ok = walk(node, item, path, ctx, errors);
+  path.pop_back();
+  return ok;
+}
+
+[[gnu::noinline]] bool walk_shared_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Path& path,
+                                           WalkContext ctx, ErrorList& errors) {
+  if (!ctx.reporting()) return walk_shared_item(node, item, path, ctx, errors);
+  push_index_segment(path, i);
+  bool ok = walk_shared_item(node, item, path, ctx, errors);
   path.pop_back();
   return ok;
 }
@@ -79,11 +88,9 @@ bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, P
                WalkContext ctx, ErrorList& errors) {
   const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
   if (!node) return false;
-  if (!ctx.reporting()) {
-    if (Py_REFCNT(item) > 1 + held) return walk_shared_item(*node, item, path, ctx, errors);
-    return walk_fast(*node, item, path, ctx, errors);
-  }
-  return walk_item_at(*node, i, item, held, path, ctx, errors);
+  if (Py_REFCNT(item) > 1 + held) return walk_shared_item_at(*node, i, item, path, ctx, errors);
+  if (!ctx.reporting()) return walk_fast(*node, item, path, ctx, errors);
+  return walk_item_at(*node, i, item, path, ctx, errors);
 }
 
 // Kinds whose step reads only the value's type: it runs no Python code, so

@@ -9,6 +9,7 @@ namespace quillmar::ext {
 
 bool walk(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   if (ctx.state->fatal_seen) return false;
+  if (ctx.state->stack.exhausted()) [[unlikely]] return fail_out_of_stack(*ctx.state);
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:
@@ -59,6 +60,12 @@ bool is_fatal_exception(PyObject* exception) {
 void store_fatal_error(PyRef exception, CheckState& state) {
   if (!state.first_fatal) state.first_fatal = std::move(exception);
   state.fatal_seen = true;
+}
+
+[[gnu::noinline, gnu::cold]] bool fail_out_of_stack(CheckState& state) {
+  PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while checking a value");
+  store_fatal_error(PyRef::steal(PyErr_GetRaisedException()), state);
+  return false;
 }
 
 void abort_check(CheckState& state) {

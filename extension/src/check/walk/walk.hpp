@@ -14,6 +14,7 @@
 #include "compiled_schema.hpp"
 #include "errors/error_item.hpp"
 #include "py/ref.hpp"
+#include "quillmar/core/stack_guard.hpp"
 
 namespace quillmar::ext {
 
@@ -34,6 +35,12 @@ struct CheckState {
   CheckMemo memo;
   PyRef first_fatal;  // the first exception that ends the check
   bool fatal_seen = false;
+  core::StackGuard stack;  // the thread's, as the check starts
+  // The path and error list of the boolean walks nested in the check: in
+  // BooleanOnly nothing is pushed or recorded, so they stay empty, and the
+  // frames of the walk's recursion hold no lists of their own.
+  Path no_path;
+  ErrorList no_errors;
 };
 
 // Called before a value is walked again by another member, pair or pass,
@@ -93,6 +100,9 @@ inline bool walk_held_item(const SchemaNode& node, PyObject* item, Py_ssize_t he
 bool is_fatal_exception(PyObject* exception);
 // Keeps the first fatal exception of the check; later ones are dropped.
 void store_fatal_error(PyRef exception, CheckState& state);
+// Ends the check with RecursionError: a step found the native stack too
+// close to its end to go deeper. Answers false, not a member.
+bool fail_out_of_stack(CheckState& state);
 // Takes the pending exception and ends the check with it whatever its class
 // (a container that changed while it was read).
 void abort_check(CheckState& state);

@@ -3,13 +3,15 @@
 // The core never holds a Python object: class relations, literal membership,
 // the order of pool constants and integer gaps are asked through HostOracle.
 // Every query runs under one shared work counter so that it always ends, and
-// under a nesting cap so that it never exhausts the native stack.
+// under a nesting cap and a stack guard so that it never exhausts the native
+// stack.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
 #include "quillmar/core/node.hpp"
+#include "quillmar/core/stack_guard.hpp"
 
 namespace quillmar::core {
 
@@ -50,6 +52,12 @@ inline constexpr std::uint32_t WORK_BUDGET = 1'000'000;
 // cap answers "not proven", which is always sound.
 inline constexpr std::uint32_t MAX_DECISION_DEPTH = 2'000;
 
+// A step at the cap, or too close to the end of the native stack to go on,
+// answers "not proven".
+[[gnu::always_inline]] inline bool step_too_deep(std::uint32_t depth, const StackGuard& stack) {
+  return depth >= MAX_DECISION_DEPTH || stack.exhausted();
+}
+
 // Carried by value into every inclusion step; every copy shares the counter.
 struct DecisionContext {
   HostOracle& oracle;
@@ -59,6 +67,7 @@ struct DecisionContext {
   // Structural comparisons shared by the steps of one query; an entry point
   // given none makes its own.
   decision_detail::StructureCache* structure = nullptr;
+  StackGuard stack{};  // read when the query starts
 };
 
 inline bool is_yes(Verdict verdict) { return (static_cast<std::uint8_t>(verdict) & 1u) != 0; }
