@@ -36,6 +36,8 @@ const CheckMemo::Outcome* CheckMemo::find(const Place& place) const {
 
 void CheckMemo::store(const Place& place, PyObject* held, Outcome outcome) {
   if (!table_) table_ = std::make_unique<Table>();
+  if (place.budget != ANY_BUDGET) keeps_budgeted_ = true;
+  if (!(place.on_value == ANY_ON_VALUE)) keeps_on_value_ = true;
   auto [at, added] = table_->outcomes.try_emplace(place, std::move(outcome));
   if (added && held) table_->held.push_back(PyRef::borrow(held));
 }

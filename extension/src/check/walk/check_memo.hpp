@@ -79,7 +79,11 @@ class CheckMemo {
     RecursionGuard::DefinitionSet on_value;
     std::uint32_t budget;
 
-    bool operator==(const Place&) const = default;
+    // Field by field: the padding takes no part, and the likeliest to differ go first.
+    bool operator==(const Place& other) const {
+      return identity == other.identity && schema == other.schema && budget == other.budget &&
+             mode == other.mode && on_value.low == other.on_value.low && on_value.high == other.on_value.high;
+    }
   };
 
   CheckMemo();
@@ -95,6 +99,11 @@ class CheckMemo {
   // so that its address stays its own until the check ends.
   void store(const Place& place, PyObject* held, Outcome outcome);
 
+  // Whether any outcome is kept for one budget, or for the definitions on its
+  // value: most checks keep none, and skip those lookups.
+  bool keeps_budgeted() const { return keeps_budgeted_; }
+  bool keeps_on_value() const { return keeps_on_value_; }
+
   // The steps whose bodies are being walked, innermost last.
   std::vector<MemoStep>& steps() { return steps_; }
 
@@ -104,6 +113,8 @@ class CheckMemo {
   bool on_ = false;
   std::unique_ptr<Table> table_;
   std::vector<MemoStep> steps_;
+  bool keeps_budgeted_ = false;
+  bool keeps_on_value_ = false;
 };
 
 }  // namespace quillmar::ext

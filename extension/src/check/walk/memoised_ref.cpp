@@ -62,23 +62,13 @@ namespace {
 
 constexpr std::uint32_t NO_LOOP = UINT32_MAX;
 
-// Where the newest guard pair's walk stands. An empty run needs no context of
-// its own: no pair above it can be met again without the value holding itself.
-struct StepPlace {
-  CheckMemo::Place free;  // for an outcome that met no loop through a pair above
-  RecursionGuard::DefinitionSet on_value;
-  std::size_t lowest_on_value;  // the level of the run's lowest pair, or the step's own
-};
-
-StepPlace step_place(const RecursionGuard& guard, MemoSubject subject, const void* identity, MemoMode mode) {
-  const std::uint32_t levels_before = static_cast<std::uint32_t>(guard.size() - (subject.own_pair() ? 1 : 0));
-  CheckMemo::Place free{subject.schema, identity, mode, CheckMemo::ANY_ON_VALUE, levels_before};
-  // An item is no value a pair above it stands on, unless it holds itself.
-  if (!subject.own_pair()) return StepPlace{free, CheckMemo::ANY_ON_VALUE, levels_before};
-  const RecursionGuard::SameValueRun run = guard.run_below_top();
-  return StepPlace{free,
-                   run.definitions == RecursionGuard::DefinitionSet{} ? CheckMemo::ANY_ON_VALUE : run.definitions,
-                   run.lowest_level};
+// The definitions active on the value above a Ref step, which key an outcome
+// that met a loop through them. An empty run needs no context of its own: no
+// pair above it can be met again without the value holding itself.
+RecursionGuard::SameValueRun run_above(const RecursionGuard& guard) {
+  RecursionGuard::SameValueRun run = guard.run_below_top();
+  if (run.definitions == RecursionGuard::DefinitionSet{}) run.definitions = CheckMemo::ANY_ON_VALUE;
+  return run;
 }
 
 // The outcome kept for a place, any budget first where its levels fit.
@@ -88,6 +78,7 @@ const CheckMemo::Outcome* find_budgeted(const CheckMemo& memo, CheckMemo::Place 
   const CheckMemo::Outcome* free = memo.find(place);
   if (free) free_kept = true;
   if (free && levels_before + free->levels <= MAX_RECURSION_LEVELS) return free;
+  if (!memo.keeps_budgeted()) return nullptr;
   place.budget = levels_before;
   return memo.find(place);
 }
@@ -98,26 +89,31 @@ MemoLookup begin_memo_step(CheckState& state, MemoSubject subject, const void* i
                            const MemoReport* report) {
   CheckMemo& memo = state.memo;
   RecursionGuard& guard = state.guard;
-  const StepPlace at = step_place(guard, subject, identity, mode);
+  const std::uint32_t levels_before = static_cast<std::uint32_t>(guard.size() - (subject.own_pair() ? 1 : 0));
+  CheckMemo::Place place{subject.schema, identity, mode, CheckMemo::ANY_ON_VALUE, levels_before};
   bool free_kept = false;
-  const CheckMemo::Outcome* known = find_budgeted(memo, at.free, free_kept);
-  bool loops_above = false;
-  if (!known && !(at.on_value == CheckMemo::ANY_ON_VALUE)) {
-    CheckMemo::Place place = at.free;
-    place.on_value = at.on_value;
-    known = find_budgeted(memo, place, free_kept);
-    loops_above = known != nullptr;
+  const CheckMemo::Outcome* known = find_budgeted(memo, place, free_kept);
+  // An item is no value a pair above it stands on, unless it holds itself.
+  std::size_t lowest_on_value = RecursionGuard::NO_LOOP;
+  if (!known && memo.keeps_on_value() && subject.own_pair()) {
+    const RecursionGuard::SameValueRun run = run_above(guard);
+    if (!(run.definitions == CheckMemo::ANY_ON_VALUE)) {
+      place.on_value = run.definitions;
+      known = find_budgeted(memo, place, free_kept);
+      lowest_on_value = run.lowest_level;
+    }
   }
   if (known) {
     // What the reused walk took and met counts for every step around this one.
-    guard.merge_peak(at.free.budget + known->levels);
+    guard.merge_peak(levels_before + known->levels);
     if (known->met_limit) guard.count_limit();
     if (known->met_cycle) guard.count_cycle();
-    if (loops_above) guard.merge_lowest_loop(at.lowest_on_value);
+    guard.merge_lowest_loop(lowest_on_value);
     if (report) replay(*known, *report);
     return {known, 0};
   }
   std::vector<MemoStep>& steps = memo.steps();
+  if (steps.capacity() == 0) steps.reserve(16);
   MemoStep& step = steps.emplace_back();
   step.identity = identity;
   step.limits = static_cast<std::uint32_t>(guard.limits());
@@ -139,10 +135,11 @@ void end_memo_step(CheckState& state, std::uint32_t step_index, PyObject* held, 
   const MemoStep step = steps[step_index];
   steps.resize(step_index);
   RecursionGuard& guard = state.guard;
-  const StepPlace at = step_place(guard, MemoSubject{step.schema}, step.identity, step.mode);
-  const std::size_t levels = guard.peak() - at.free.budget;
+  const MemoSubject subject{step.schema};
+  const std::size_t levels_before = guard.size() - (subject.own_pair() ? 1 : 0);
+  const std::size_t levels = guard.peak() - levels_before;
   guard.merge_peak(step.outer_peak);
-  const bool loops_above = guard.lowest_loop() < at.free.budget;
+  const bool loops_above = guard.lowest_loop() < levels_before;
   guard.merge_lowest_loop(step.outer_lowest_loop == NO_LOOP ? RecursionGuard::NO_LOOP : step.outer_lowest_loop);
   if (state.fatal_seen) return;
   const bool met_limit = static_cast<std::uint32_t>(guard.limits()) != step.limits;
@@ -150,9 +147,9 @@ void end_memo_step(CheckState& state, std::uint32_t step_index, PyObject* held, 
   const bool met_cycle = static_cast<std::uint32_t>(guard.cycles()) != step.cycles;
   CheckMemo::Outcome outcome{member, met_limit, met_cycle, static_cast<std::uint32_t>(levels), {}};
   if (report) outcome.items = relative_items(report->errors, step.first_item, report->path.size());
-  CheckMemo::Place place = at.free;
-  if (loops_above) place.on_value = at.on_value;
-  if (!met_limit) place.budget = CheckMemo::ANY_BUDGET;
+  CheckMemo::Place place{step.schema, step.identity, step.mode, CheckMemo::ANY_ON_VALUE,
+                         met_limit ? static_cast<std::uint32_t>(levels_before) : CheckMemo::ANY_BUDGET};
+  if (loops_above && subject.own_pair()) place.on_value = run_above(guard).definitions;
   state.memo.store(place, held, std::move(outcome));
 }
 
