@@ -40,8 +40,41 @@ struct ItemEqual {
 
 }  // namespace
 
+namespace {
+
+// Moves the items not marked repeated to the front, in order, and drops the rest.
+template <typename Repeated>
+void drop_repeated(std::vector<ErrorItem>& items, Repeated repeated) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (repeated(i)) continue;
+    if (kept != i) items[kept] = std::move(items[i]);
+    ++kept;
+  }
+  items.erase(items.begin() + static_cast<std::ptrdiff_t>(kept), items.end());
+}
+
+// Most reports hold a few items: compared pairwise, with nothing allocated.
+constexpr std::size_t PAIRWISE_MAX = 16;
+
+}  // namespace
+
 void keep_distinct_items(std::vector<ErrorItem>& items) {
   if (items.size() < 2) return;
+  const ItemEqual equal;
+  if (items.size() <= PAIRWISE_MAX) {
+    std::uint32_t repeated = 0;  // one bit per item
+    for (std::size_t i = 1; i < items.size(); ++i) {
+      for (std::size_t j = 0; j < i; ++j) {
+        if (!(repeated >> j & 1) && equal(&items[i], &items[j])) {
+          repeated |= std::uint32_t{1} << i;
+          break;
+        }
+      }
+    }
+    if (repeated) drop_repeated(items, [repeated](std::size_t i) { return (repeated >> i & 1) != 0; });
+    return;
+  }
   std::unordered_set<const ErrorItem*, ItemHash, ItemEqual> seen;
   seen.reserve(items.size());
   std::vector<bool> repeated(items.size(), false);
@@ -49,14 +82,7 @@ void keep_distinct_items(std::vector<ErrorItem>& items) {
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!seen.insert(&items[i]).second) repeated[i] = any = true;
   }
-  if (!any) return;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (repeated[i]) continue;
-    if (kept != i) items[kept] = std::move(items[i]);
-    ++kept;
-  }
-  items.erase(items.begin() + static_cast<std::ptrdiff_t>(kept), items.end());
+  if (any) drop_repeated(items, [&repeated](std::size_t i) { return repeated[i]; });
 }
 
 }  // namespace quillmar::ext

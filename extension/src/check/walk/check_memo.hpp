@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "check/walk/recursion_guard.hpp"
@@ -66,24 +67,21 @@ class CheckMemo {
 
   // The budget of an outcome that met no level limit, and the definitions on
   // the value of one that met no loop through a pair above it.
-  static constexpr std::uint32_t ANY_BUDGET = UINT32_MAX;
-  static constexpr RecursionGuard::DefinitionSet ANY_ON_VALUE{UINT64_MAX, UINT64_MAX};
+  static constexpr std::uint16_t ANY_BUDGET = UINT16_MAX;
+  static constexpr std::uint32_t ANY_ON_VALUE = 0;
 
   // Where a step stands: what it walks (a definition's index, or a node's
   // address) and over which value, the definitions active on the value above
-  // it (or ANY_ON_VALUE), and the levels active before it (or ANY_BUDGET).
+  // it (an index of on_value_index, or ANY_ON_VALUE), and the levels active
+  // before it (or ANY_BUDGET). Small, since every step hashes one.
   struct Place {
     std::uint64_t schema;
     const void* identity;
+    std::uint32_t on_value;
+    std::uint16_t budget;
     MemoMode mode;
-    RecursionGuard::DefinitionSet on_value;
-    std::uint32_t budget;
 
-    // Field by field: the padding takes no part, and the likeliest to differ go first.
-    bool operator==(const Place& other) const {
-      return identity == other.identity && schema == other.schema && budget == other.budget &&
-             mode == other.mode && on_value.low == other.on_value.low && on_value.high == other.on_value.high;
-    }
+    bool operator==(const Place&) const = default;
   };
 
   CheckMemo();
@@ -98,6 +96,11 @@ class CheckMemo {
   // Keeps the outcome unless one is kept for the place; a Python value is held
   // so that its address stays its own until the check ends.
   void store(const Place& place, PyObject* held, Outcome outcome);
+
+  // The index that stands for a set of definitions in a Place; none for a set
+  // no outcome was kept for.
+  std::uint32_t on_value_index(const RecursionGuard::DefinitionSet& definitions);
+  std::optional<std::uint32_t> known_on_value(const RecursionGuard::DefinitionSet& definitions) const;
 
   // Whether any outcome is kept for one budget, or for the definitions on its
   // value: most checks keep none, and skip those lookups.

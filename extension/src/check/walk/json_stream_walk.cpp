@@ -361,8 +361,10 @@ class StreamWalk {
   // Mostly one field; the others (records met in an intersection) read the value again.
   Verdict declared_value(const SchemaNode& node, const RecordKey& key, std::size_t start, std::size_t mark,
                          unsigned level) {
+    if (key.fields.size() == 1) return value(node.fields[key.fields.front()].node, level);
     for (std::size_t i = 0; i < key.fields.size(); ++i) {
       if (i > 0) rewind(start, mark);
+      // The fields of one key read one value, as union members do.
       const std::uint64_t steps = state().guard.entered();
       Verdict member = value(node.fields[key.fields[i]].node, level);
       if (member != Verdict::Member) return member;

@@ -261,10 +261,15 @@ std::optional<std::size_t> declared_member_key(const RecordIndex& index, std::sp
       if (keys[k].required) return false;
       continue;
     }
+    const JsonValue& value = members[last[k]].value;
+    if (keys[k].fields.size() == 1) {
+      if (!walk_json_at(node.fields[keys[k].fields.front()].node, value, ctx)) return false;
+      continue;
+    }
     // The fields of one key walk one value, as union members do.
     for (std::uint32_t field : keys[k].fields) {
       const std::uint64_t steps = ctx.state->guard.entered();
-      if (!walk_json_at(node.fields[field].node, members[last[k]].value, ctx)) return false;
+      if (!walk_json_at(node.fields[field].node, value, ctx)) return false;
       note_rewalk(steps, *ctx.state);
     }
   }

@@ -65,22 +65,22 @@ constexpr std::uint32_t NO_LOOP = UINT32_MAX;
 // The definitions active on the value above a Ref step, which key an outcome
 // that met a loop through them. An empty run needs no context of its own: no
 // pair above it can be met again without the value holding itself.
-RecursionGuard::SameValueRun run_above(const RecursionGuard& guard) {
-  RecursionGuard::SameValueRun run = guard.run_below_top();
-  if (run.definitions == RecursionGuard::DefinitionSet{}) run.definitions = CheckMemo::ANY_ON_VALUE;
-  return run;
+bool has_run_above(const RecursionGuard::SameValueRun& run) {
+  return !(run.definitions == RecursionGuard::DefinitionSet{});
 }
 
-// The outcome kept for a place, any budget first where its levels fit.
-const CheckMemo::Outcome* find_budgeted(const CheckMemo& memo, CheckMemo::Place place, bool& free_kept) {
-  const std::uint32_t levels_before = place.budget;
+// The outcome kept for a place, any budget first where its levels fit; the
+// place's budget is the levels before the step, and is left so.
+const CheckMemo::Outcome* find_budgeted(const CheckMemo& memo, CheckMemo::Place& place, bool& free_kept) {
+  const std::uint16_t levels_before = place.budget;
   place.budget = CheckMemo::ANY_BUDGET;
   const CheckMemo::Outcome* free = memo.find(place);
-  if (free) free_kept = true;
-  if (free && levels_before + free->levels <= MAX_RECURSION_LEVELS) return free;
-  if (!memo.keeps_budgeted()) return nullptr;
   place.budget = levels_before;
-  return memo.find(place);
+  if (free) {
+    free_kept = true;
+    if (levels_before + free->levels <= MAX_RECURSION_LEVELS) return free;
+  }
+  return memo.keeps_budgeted() ? memo.find(place) : nullptr;
 }
 
 }  // namespace
@@ -89,18 +89,20 @@ MemoLookup begin_memo_step(CheckState& state, MemoSubject subject, const void* i
                            const MemoReport* report) {
   CheckMemo& memo = state.memo;
   RecursionGuard& guard = state.guard;
-  const std::uint32_t levels_before = static_cast<std::uint32_t>(guard.size() - (subject.own_pair() ? 1 : 0));
-  CheckMemo::Place place{subject.schema, identity, mode, CheckMemo::ANY_ON_VALUE, levels_before};
+  const auto levels_before = static_cast<std::uint16_t>(guard.size() - (subject.own_pair() ? 1 : 0));
+  CheckMemo::Place place{subject.schema, identity, CheckMemo::ANY_ON_VALUE, levels_before, mode};
   bool free_kept = false;
   const CheckMemo::Outcome* known = find_budgeted(memo, place, free_kept);
   // An item is no value a pair above it stands on, unless it holds itself.
   std::size_t lowest_on_value = RecursionGuard::NO_LOOP;
   if (!known && memo.keeps_on_value() && subject.own_pair()) {
-    const RecursionGuard::SameValueRun run = run_above(guard);
-    if (!(run.definitions == CheckMemo::ANY_ON_VALUE)) {
-      place.on_value = run.definitions;
-      known = find_budgeted(memo, place, free_kept);
-      lowest_on_value = run.lowest_level;
+    const RecursionGuard::SameValueRun run = guard.run_below_top();
+    if (has_run_above(run)) {
+      if (std::optional<std::uint32_t> index = memo.known_on_value(run.definitions)) {
+        place.on_value = *index;
+        known = find_budgeted(memo, place, free_kept);
+        lowest_on_value = run.lowest_level;
+      }
     }
   }
   if (known) {
@@ -131,9 +133,13 @@ MemoLookup begin_memo_step(CheckState& state, MemoSubject subject, const void* i
 void end_memo_step(CheckState& state, std::uint32_t step_index, PyObject* held, bool member,
                    const MemoReport* report) {
   std::vector<MemoStep>& steps = state.memo.steps();
+  const MemoStep& step = steps[step_index];
   // Steps a failed allocation unwound past end here too.
-  const MemoStep step = steps[step_index];
-  steps.resize(step_index);
+  struct Pop {
+    std::vector<MemoStep>& steps;
+    std::uint32_t to;
+    ~Pop() { steps.resize(to); }
+  } pop{steps, step_index};
   RecursionGuard& guard = state.guard;
   const MemoSubject subject{step.schema};
   const std::size_t levels_before = guard.size() - (subject.own_pair() ? 1 : 0);
@@ -145,24 +151,22 @@ void end_memo_step(CheckState& state, std::uint32_t step_index, PyObject* held, 
   const bool met_limit = static_cast<std::uint32_t>(guard.limits()) != step.limits;
   if (!met_limit && step.free_kept) return;
   const bool met_cycle = static_cast<std::uint32_t>(guard.cycles()) != step.cycles;
+  CheckMemo::Place place{step.schema, step.identity, CheckMemo::ANY_ON_VALUE,
+                         met_limit ? static_cast<std::uint16_t>(levels_before) : CheckMemo::ANY_BUDGET, step.mode};
+  if (loops_above && subject.own_pair()) {
+    const RecursionGuard::SameValueRun run = guard.run_below_top();
+    if (has_run_above(run)) place.on_value = state.memo.on_value_index(run.definitions);
+  }
   CheckMemo::Outcome outcome{member, met_limit, met_cycle, static_cast<std::uint32_t>(levels), {}};
   if (report) outcome.items = relative_items(report->errors, step.first_item, report->path.size());
-  CheckMemo::Place place{step.schema, step.identity, step.mode, CheckMemo::ANY_ON_VALUE,
-                         met_limit ? static_cast<std::uint32_t>(levels_before) : CheckMemo::ANY_BUDGET};
-  if (loops_above && subject.own_pair()) place.on_value = run_above(guard).definitions;
   state.memo.store(place, held, std::move(outcome));
 }
 
 bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkContext ctx, ErrorList& errors) {
   CheckState& state = *ctx.state;
-  PyTypeObject* type = Py_TYPE(item);
-  // A scalar's walk is no deeper than the schema, so sharing one (small ints,
-  // interned strings) keeps nothing; a Ref step keeps its own outcome.
-  if (type == &PyLong_Type || type == &PyUnicode_Type || type == &PyFloat_Type || type == &PyBool_Type ||
-      type == &PyBytes_Type || item == Py_None || state.fatal_seen) {
-    return walk(node, item, path, ctx, errors);
-  }
+  if (state.fatal_seen) return false;
   state.memo.start();
+  // A Ref step keeps its own outcome.
   if (node.kind == NodeKind::Ref) return walk(node, item, path, ctx, errors);
   return walk_memoised(node, MemoSubject::node(node), item, path, ctx, errors);
 }

@@ -66,7 +66,7 @@ struct BooleanWalk {
   }
   // An entry's value, given the references the walk holds to it.
   bool accepts_held(const SchemaNode& node, PyObject* value, Py_ssize_t held) {
-    if (Py_REFCNT(value) > 1 + held) return walk_shared_item(node, value, ctx.state->no_path, ctx, ctx.state->no_errors);
+    if (is_shared_container(value, held)) return walk_shared_item(node, value, ctx.state->no_path, ctx, ctx.state->no_errors);
     return accepts(node, value);
   }
 };

@@ -39,7 +39,7 @@ class RecursionGuard {
   Entry enter(const void* identity, std::uint64_t definition, std::size_t path_depth = 0) {
     if (!slots_) {
       slots_ = std::make_unique<Slot[]>(CAPACITY);
-      levels_ = std::make_unique<Level[]>(MAX_RECURSION_LEVELS);
+      levels_ = std::make_unique_for_overwrite<Level[]>(MAX_RECURSION_LEVELS);  // each written before read
     }
     std::size_t i = home(identity, definition);
     while (slots_[i].identity) {
@@ -55,7 +55,7 @@ class RecursionGuard {
       ++limits_;
       return Entry::Limit;
     }
-    slots_[i] = Slot{identity, definition, static_cast<std::uint32_t>(size_)};
+    slots_[i] = Slot{identity, static_cast<std::uint32_t>(definition), static_cast<std::uint32_t>(size_)};
     levels_[size_] = Level{identity, definition, static_cast<std::uint32_t>(path_depth)};
     ++entries_;
     if (++size_ > peak_) peak_ = size_;
@@ -137,9 +137,10 @@ class RecursionGuard {
   }
 
  private:
+  // A definition's index fits 32 bits: a schema has at most 128.
   struct Slot {
     const void* identity = nullptr;  // null marks an empty slot; a value is never null
-    std::uint64_t definition = 0;
+    std::uint32_t definition = 0;
     std::uint32_t level = 0;
   };
   struct Level {

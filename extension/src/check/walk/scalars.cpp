@@ -88,7 +88,7 @@ bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, P
                WalkContext ctx, ErrorList& errors) {
   const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
   if (!node) return false;
-  if (Py_REFCNT(item) > 1 + held) return walk_shared_item_at(*node, i, item, path, ctx, errors);
+  if (is_shared_container(item, held)) return walk_shared_item_at(*node, i, item, path, ctx, errors);
   if (!ctx.reporting()) return walk_fast(*node, item, path, ctx, errors);
   return walk_item_at(*node, i, item, path, ctx, errors);
 }

@@ -89,9 +89,17 @@ inline bool walk_fast(const SchemaNode& node, PyObject* value, Path& path, WalkC
 // again by another route: it is walked through the memo, keyed by the node,
 // so that a shared value costs no more than its distinct objects.
 bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkContext ctx, ErrorList& errors);
+// A scalar's walk is no deeper than the schema, so sharing one (small ints,
+// interned strings, which are held everywhere) keeps nothing.
+inline bool is_shared_container(PyObject* item, Py_ssize_t held_by_walk) {
+  if (Py_REFCNT(item) <= 1 + held_by_walk) return false;
+  PyTypeObject* type = Py_TYPE(item);
+  return type != &PyLong_Type && type != &PyUnicode_Type && type != &PyFloat_Type && type != &PyBool_Type &&
+         type != &PyBytes_Type && item != Py_None;
+}
 inline bool walk_held_item(const SchemaNode& node, PyObject* item, Py_ssize_t held_by_walk, Path& path,
                            WalkContext ctx, ErrorList& errors) {
-  if (Py_REFCNT(item) > 1 + held_by_walk) return walk_shared_item(node, item, path, ctx, errors);
+  if (is_shared_container(item, held_by_walk)) return walk_shared_item(node, item, path, ctx, errors);
   return walk(node, item, path, ctx, errors);
 }
 
