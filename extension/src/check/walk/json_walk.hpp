@@ -50,6 +50,11 @@ namespace quillmar::ext {
   return std::nullopt;
 }
 
+// Whether a node asks only for a type, so that plain_type_holds decides any scalar.
+[[gnu::always_inline]] inline bool is_plain_type(NodeKind node) {
+  return plain_type_holds(node, JsonKind::Null).has_value();
+}
+
 // Membership only: nothing is recorded, whatever ctx.mode says. The value's
 // identity for the recursion guard is the node's address.
 bool walk_json(const SchemaNode& node, const JsonValue& value, WalkContext ctx);
