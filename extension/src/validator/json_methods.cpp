@@ -3,9 +3,9 @@
 #include <optional>
 
 #include "check/check.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/json_stream_walk.hpp"
 #include "check/walk/json_walk.hpp"
-#include "check/plan/precompute.hpp"
 #include "json/reader.hpp"
 #include "py/args.hpp"
 #include "validator/validator_type.hpp"
@@ -36,11 +36,11 @@ Result<PyRef> parse_and_check(PyObject* self, const Signature& signature, PyObje
 
 // The check while reading, where the schema runs no Python code: true for a
 // member, false for a refused document, nullopt where the tree walk decides.
-std::optional<bool> stream_accepts(const CompiledSchema& schema, const Precompute& precompute, PyObject* data) {
-  if (!precompute.json_tree_walk_pure) return std::nullopt;
+std::optional<bool> stream_accepts(const CompiledSchema& schema, const CheckTables& tables, PyObject* data) {
+  if (!tables.json_tree_walk_pure) return std::nullopt;
   JsonInput input = json_input_bytes(data);
   if (input.status != JsonInput::Status::Ready) return std::nullopt;
-  CheckState state(schema, &precompute);
+  CheckState state(schema, &tables);
   switch (check_json_stream(schema.root, input.bytes, input.known_utf8, state)) {
     case StreamAnswer::Member:
       return true;
@@ -55,11 +55,11 @@ std::optional<bool> stream_accepts(const CompiledSchema& schema, const Precomput
 // The document's objects, made while it is checked, when it is a member of a
 // schema that runs no Python code; nullopt leaves it to the reporting path.
 std::optional<PyRef> stream_load(const CompiledSchema& schema, PyObject* data) {
-  auto precompute = ensure_precompute(schema);
-  if (!precompute || !(*precompute)->json_tree_walk_pure) return std::nullopt;
+  auto tables = ensure_check_tables(schema);
+  if (!tables || !(*tables)->json_tree_walk_pure) return std::nullopt;
   JsonInput input = json_input_bytes(data);
   if (input.status != JsonInput::Status::Ready) return std::nullopt;
-  CheckState state(schema, *precompute);
+  CheckState state(schema, *tables);
   PyRef loaded;
   if (load_json_stream(schema.root, input.bytes, input.known_utf8, state, loaded) != StreamAnswer::Member) {
     return std::nullopt;
@@ -72,12 +72,12 @@ std::optional<PyRef> stream_load(const CompiledSchema& schema, PyObject* data) {
 // that the Python path must decide and report; any error here is left for
 // that path to meet in its own order.
 bool json_walk_accepts(const CompiledSchema& schema, PyObject* data) {
-  auto precompute = ensure_precompute(schema);
-  if (!precompute || !(*precompute)->json_tree_walk_pure) return false;
-  if (std::optional<bool> streamed = stream_accepts(schema, **precompute, data)) return *streamed;
+  auto tables = ensure_check_tables(schema);
+  if (!tables || !(*tables)->json_tree_walk_pure) return false;
+  if (std::optional<bool> streamed = stream_accepts(schema, **tables, data)) return *streamed;
   Result<std::optional<ParsedDocument>> document = parse_json_tree(data);
   if (!document || !*document) return false;
-  CheckState state(schema, *precompute);
+  CheckState state(schema, *tables);
   bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   return member && !state.first_fatal;
 }
@@ -114,15 +114,15 @@ Result<PyRef> is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t na
   PyObject* parsed[1];
   QUILLMAR_TRY(parse_fastcall(is_valid_json_signature, args, nargs, kwnames, parsed));
   const CompiledSchema& schema = schema_of(self);
-  auto precompute = ensure_precompute(schema);
-  QUILLMAR_RETURN_IF_FAILED(precompute);
-  if (std::optional<bool> streamed = stream_accepts(schema, **precompute, parsed[0])) {
+  auto tables = ensure_check_tables(schema);
+  QUILLMAR_RETURN_IF_FAILED(tables);
+  if (std::optional<bool> streamed = stream_accepts(schema, **tables, parsed[0])) {
     return PyRef::borrow(*streamed ? Py_True : Py_False);
   }
   Result<std::optional<ParsedDocument>> document = parse_json_tree(parsed[0]);
   QUILLMAR_RETURN_IF_FAILED(document);
   if (!*document) return PyRef::borrow(Py_False);
-  CheckState state(schema, *precompute);
+  CheckState state(schema, *tables);
   bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   return PyRef::borrow(member ? Py_True : Py_False);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/json_walk.hpp"
 #include "check/walk/record_keys.hpp"
 #include "check/walk/sequence_shape.hpp"

@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/walk.hpp"
 #include "text.hpp"
 
@@ -174,7 +174,7 @@ Py_ssize_t first_type_mismatch(NodeKind kind, PyObject* const* items, Py_ssize_t
 // A str refined only by patterns that all have automata: its items are
 // decided without Python code. The position of the first item the scan
 // cannot pass (a mismatch, or text not stored as compact ASCII), or n.
-Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const Precompute& tables, PyObject* const* items,
+Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const CheckTables& tables, PyObject* const* items,
                                   Py_ssize_t n) {
   constexpr std::size_t MAX_SCANNED = 4;
   if (refined.base().kind != NodeKind::Str || refined.constraints.size() > MAX_SCANNED) return 0;
@@ -215,8 +215,8 @@ Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const Precompute& t
   if (!shape.prefix.empty() || !shape.tail) return 0;
   const SchemaNode& tail = *shape.tail;
   if (is_type_kind(tail.kind)) return first_type_mismatch(tail.kind, items, n);
-  if (tail.kind == NodeKind::Refined && ctx.precompute()) {
-    return first_pattern_mismatch(tail, *ctx.precompute(), items, n);
+  if (tail.kind == NodeKind::Refined && ctx.tables()) {
+    return first_pattern_mismatch(tail, *ctx.tables(), items, n);
   }
   return 0;
 #endif

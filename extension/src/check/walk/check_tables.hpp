@@ -1,7 +1,7 @@
-// A compiled schema's check plan: lookup tables built once per validator from
+// A compiled schema's check tables: lookups built once per validator from
 // the finished schema, shared read-only by every thread that checks with it,
 // and read by node slot (the numbers finalize_schema gives the nodes). The
-// walk gives the same answers without them (an empty Precompute is valid);
+// walk gives the same answers without them (an empty CheckTables is valid);
 // they only save work.
 #pragma once
 
@@ -99,7 +99,7 @@ struct PatternMatcher {
   std::optional<PatternDfa> dfa;
 };
 
-struct Precompute {
+struct CheckTables {
   // By node slot: the node the slot was given to, and its entry in the table
   // of its kind (records, literal unions, attribute names), NO_ENTRY where it
   // has none. A node is found only by its own address, so a node of another
@@ -138,6 +138,6 @@ struct Precompute {
 
 // The schema's tables, built by the first check that finds the cell empty.
 // Fails only with MemoryError.
-Result<const Precompute*> ensure_precompute(const CompiledSchema& schema);
+Result<const CheckTables*> ensure_check_tables(const CompiledSchema& schema);
 
 }  // namespace quillmar::ext
