@@ -129,7 +129,9 @@ class StreamWalk {
   // on a value's address, and the token's is every scalar's, so a check that
   // needs one is left to the tree walk.
   [[gnu::noinline]] StreamVerdict scalar(const SchemaNode& node, unsigned level) {
-    if (is_plain_type(node.kind)) return plain_item(node.kind, level, level <= JSON_RECURSION_LIMIT);
+    if (std::optional<PlainType> type = plain_type(node.kind)) {
+      return plain_item(*type, level, level <= JSON_RECURSION_LIMIT);
+    }
     if (!cursor_.read_value(level)) return read_failure();
     if constexpr (builds) {
       return decide(node, cursor_.sink().top());
@@ -234,8 +236,8 @@ class StreamWalk {
   [[gnu::noinline]] StreamVerdict sequence(const SchemaNode& node, unsigned level) {
     std::optional<ShapeView> shape = shape_of(node.seq_pattern());
     if (!shape || node.seq_kind != core::SeqKind::List || !cursor_.at_array()) return StreamVerdict::NotMember;
-    if (shape->prefix == 0 && shape->tail && is_plain_type(shape->tail->kind)) {
-      return plain_items(shape->tail->kind, level);
+    if (shape->prefix == 0 && shape->tail) {
+      if (std::optional<PlainType> type = plain_type(shape->tail->kind)) return plain_items(*type, level);
     }
     const std::size_t mark = cursor_.mark();
     std::size_t count = 0;
@@ -251,7 +253,7 @@ class StreamWalk {
   }
 
   // A list of one plain type, the commonest array schema, in one loop.
-  StreamVerdict plain_items(NodeKind item, unsigned level) {
+  StreamVerdict plain_items(PlainType item, unsigned level) {
     const std::size_t mark = cursor_.mark();
     Step step = cursor_.open_array();
     const bool within_limit = level + 1 <= JSON_RECURSION_LIMIT;
@@ -265,12 +267,11 @@ class StreamWalk {
 
   // A plain type's value. Numbers and strings, most of them, are read by
   // their first byte alone (past the nesting limit the reader refuses them).
-  [[gnu::always_inline]] StreamVerdict plain_item(NodeKind item, unsigned level, bool within_limit) {
-    const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
-    if (anything) return skip(level);
+  [[gnu::always_inline]] StreamVerdict plain_item(PlainType item, unsigned level, bool within_limit) {
+    if (item == PlainType::Anything) return skip(level);
     switch (within_limit ? cursor_.peek() : 0) {
       case '"':
-        if (item == NodeKind::Str) return cursor_.pass_string() ? StreamVerdict::Member : read_failure();
+        if (item == PlainType::Str) return cursor_.pass_string() ? StreamVerdict::Member : read_failure();
         break;
       case '-':
       case '0':
@@ -283,9 +284,9 @@ class StreamWalk {
       case '7':
       case '8':
       case '9':
-        if (item == NodeKind::Int || item == NodeKind::Float) {
+        if (item == PlainType::Int || item == PlainType::Float) {
           if (!cursor_.read_number()) return read_failure();
-          return *plain_type_holds(item, scalar_kind()) ? StreamVerdict::Member : StreamVerdict::NotMember;
+          return has_plain_type(item, scalar_kind()) ? StreamVerdict::Member : StreamVerdict::NotMember;
         }
         break;
       default:
@@ -293,10 +294,12 @@ class StreamWalk {
     }
     if (cursor_.at_container()) return StreamVerdict::NotMember;
     if (!cursor_.read_value(level)) return read_failure();
-    return *plain_type_holds(item, scalar_kind()) ? StreamVerdict::Member : StreamVerdict::NotMember;
+    return has_plain_type(item, scalar_kind()) ? StreamVerdict::Member : StreamVerdict::NotMember;
   }
 
-  StreamVerdict read_failure() const { return cursor_.sink_failed() ? StreamVerdict::Undecided : StreamVerdict::Malformed; }
+  StreamVerdict read_failure() const {
+    return cursor_.sink_failed() ? StreamVerdict::Undecided : StreamVerdict::Malformed;
+  }
 
   // Each member's value is checked as it is read, and a declared key or a
   // failed undeclared one keeps the verdict of its last member: the object
@@ -326,7 +329,8 @@ class StreamWalk {
       if (declared) {
         member = declared_value(node, keys[*declared], start, value_mark, level + 1);
         if (member == StreamVerdict::Member || member == StreamVerdict::NotMember) {
-          records_.state(slice, *declared) = member == StreamVerdict::Member ? RecordStacks::Passed : RecordStacks::Failed;
+          records_.state(slice, *declared) =
+              member == StreamVerdict::Member ? RecordStacks::Passed : RecordStacks::Failed;
         }
       } else {
         // The dict holds the key whatever its value: a closed record refuses it.
@@ -399,8 +403,8 @@ class StreamWalk {
 
   // The key is the str the sink made, else a string node of its bytes.
   [[gnu::noinline]] StreamVerdict decide_key(const SchemaNode& node, std::size_t key_mark, std::string_view key_text) {
-    if (std::optional<bool> plain = plain_type_holds(node.kind, JsonKind::String)) {
-      return *plain ? StreamVerdict::Member : StreamVerdict::NotMember;
+    if (std::optional<PlainType> type = plain_type(node.kind)) {
+      return has_plain_type(*type, JsonKind::String) ? StreamVerdict::Member : StreamVerdict::NotMember;
     }
     if constexpr (builds) {
       return decide(node, cursor_.sink().at(key_mark));

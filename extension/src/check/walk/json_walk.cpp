@@ -497,7 +497,7 @@ bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkCont
     case NodeKind::Float:
     case NodeKind::Str:
     case NodeKind::Bytes:
-      return *plain_type_holds(node.kind, value.kind());
+      return has_plain_type(plain_type(node.kind).value_or(PlainType::Nothing), value.kind());
     case NodeKind::Literal:
       return walk_literal_json(node, value, ctx);
     case NodeKind::Sequence:
