@@ -34,10 +34,11 @@ Result<PyRef> parse_and_check(PyObject* self, const Signature& signature, PyObje
   return document;
 }
 
-// The check while reading, where the schema runs no Python code: true for a
-// member, false for a refused document, nullopt where the tree walk decides.
+// The check while reading, where the reading pass decides the schema: true
+// for a member, false for a refused document, nullopt where the tree walk
+// decides.
 std::optional<bool> stream_accepts(const CompiledSchema& schema, const CheckTables& tables, PyObject* data) {
-  if (!tables.json_tree_walk_pure) return std::nullopt;
+  if (!tables.reading_pass_decides) return std::nullopt;
   JsonInput input = json_input_bytes(data);
   if (input.status != JsonInput::Status::Ready) return std::nullopt;
   CheckState state(schema, &tables);
@@ -53,10 +54,10 @@ std::optional<bool> stream_accepts(const CompiledSchema& schema, const CheckTabl
 }
 
 // The document's objects, made while it is checked, when it is a member of a
-// schema that runs no Python code; nullopt leaves it to the reporting path.
+// schema the reading pass decides; nullopt leaves it to the reporting path.
 std::optional<PyRef> stream_load(const CompiledSchema& schema, PyObject* data) {
   auto tables = ensure_check_tables(schema);
-  if (!tables || !(*tables)->json_tree_walk_pure) return std::nullopt;
+  if (!tables || !(*tables)->reading_pass_decides) return std::nullopt;
   JsonInput input = json_input_bytes(data);
   if (input.status != JsonInput::Status::Ready) return std::nullopt;
   CheckState state(schema, *tables);
@@ -67,13 +68,13 @@ std::optional<PyRef> stream_load(const CompiledSchema& schema, PyObject* data) {
   return loaded;
 }
 
-// Whether the document is a member, where the JSON walks answer as the walk
-// over the Python form and nothing else can tell them apart. False says only
-// that the Python path must decide and report; any error here is left for
-// that path to meet in its own order.
+// Whether the document is a member, where the reading pass decides the
+// schema; the tree walk only where the check's course stopped that pass.
+// False says only that the Python path must decide and report; any error
+// here is left for that path to meet in its own order.
 bool json_walk_accepts(const CompiledSchema& schema, PyObject* data) {
   auto tables = ensure_check_tables(schema);
-  if (!tables || !(*tables)->json_tree_walk_pure) return false;
+  if (!tables || !(*tables)->reading_pass_decides) return false;
   if (std::optional<bool> streamed = stream_accepts(schema, **tables, data)) return *streamed;
   Result<std::optional<ParsedDocument>> document = parse_json_tree(data);
   if (!document || !*document) return false;
@@ -84,8 +85,9 @@ bool json_walk_accepts(const CompiledSchema& schema, PyObject* data) {
 
 }  // namespace
 
-// A member needs no Python objects: the tree decides it. Anything else takes
-// the Python path, which reports exactly what validate reports.
+// A member of a schema the reading pass decides needs no Python objects.
+// Anything else takes the Python path, which reports exactly what validate
+// reports.
 Result<PyRef> validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[2];
   QUILLMAR_TRY(parse_fastcall(validate_json_signature, args, nargs, kwnames, parsed));
@@ -96,9 +98,9 @@ Result<PyRef> validate_json(PyObject* self, PyObject* const* args, Py_ssize_t na
   return PyRef::borrow(Py_None);
 }
 
-// Where the schema runs no Python code the objects are made as the document
-// is checked; anything else, or a document that is no member, takes the
-// path that reports.
+// Where the reading pass decides the schema, the objects are made as the
+// document is checked; anything else, or a document that is no member, takes
+// the path that reports.
 Result<PyRef> load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[2];
   QUILLMAR_TRY(parse_fastcall(load_signature, args, nargs, kwnames, parsed));

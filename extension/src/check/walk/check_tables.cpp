@@ -4,6 +4,7 @@
 #include <bit>
 #include <limits>
 
+#include "check/walk/json_stream_walk.hpp"
 #include "check/walk/json_walk.hpp"
 #include "compiled_schema.hpp"
 #include "py/once.hpp"
@@ -47,6 +48,7 @@ Py_hash_t str_text_hash(PyObject* str) {
 struct Filler {
   const ConstantPool& pool;
   CheckTables& out;
+  bool leaves_to_tree_walk = false;  // a Refined node the reading walk cannot decide
 
   Result<void> node(const SchemaNode& n) {
     switch (n.kind) {
@@ -197,6 +199,7 @@ struct Filler {
 
   Result<void> refined(const SchemaNode& n) {
     if (auto done = node(n.base()); !done) return done;
+    if (!reading_walk_decides(n)) leaves_to_tree_walk = true;
     for (const core::Constraint& constraint : n.constraints) {
       if (constraint.kind != core::ConstraintKind::Regex) continue;
       if (out.regex_cache.find(constraint.pattern_text) == out.regex_cache.end()) {
@@ -326,7 +329,7 @@ Result<const CheckTables*> ensure_check_tables(const CompiledSchema& schema) {
     QUILLMAR_TRY(filler.nodes(schema.definitions));
     std::sort(tables.matchers.begin(), tables.matchers.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    tables.json_tree_walk_pure = json_walk_runs_no_python(schema);
+    tables.reading_pass_decides = !filler.leaves_to_tree_walk && json_walk_runs_no_python(schema);
     return tables;
   });
 }

@@ -114,9 +114,12 @@ struct CheckTables {
   // By the address of a Regex constraint of the schema, sorted by it; found
   // without hashing the pattern text.
   std::vector<std::pair<const core::Constraint*, PatternMatcher>> matchers;
-  // Whether the JSON tree walk runs no Python code for this schema, so that
-  // it may decide a document without making Python objects.
-  bool json_tree_walk_pure = false;
+  // Whether the reading pass decides this schema's documents as it reads
+  // them: no walk of them runs Python code, and no node leaves a container to
+  // the tree walk (only the check's own course can: a memo, the stack's end).
+  // Otherwise validate_json and load make the objects at once and is_valid_json
+  // walks the tree: each document is read by one path that can finish it.
+  bool reading_pass_decides = false;
 
   // Lookups by node; nullptr (or an empty span) when the table has no entry.
   const RecordIndex* record(const core::SchemaNode& record) const;

@@ -550,7 +550,70 @@ StreamAnswer without_error(StreamAnswer answer) {
   return answer;
 }
 
+// The containers a node can take as the reading walk meets them. A list or
+// dict literal runs Python code, so the walk never meets one.
+enum class Takes : std::uint8_t { NoContainer, Arrays, Any };
+
+Takes containers_taken(const SchemaNode& node) {
+  switch (node.kind) {
+    case NodeKind::Nothing:
+    case NodeKind::None:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Literal:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Placeholder:
+      return Takes::NoContainer;
+    case NodeKind::Sequence:
+      return Takes::Arrays;
+    case NodeKind::Refined:
+      return containers_taken(node.base());
+    case NodeKind::Union: {
+      Takes taken = Takes::NoContainer;
+      for (const SchemaNode& member : node.members()) taken = std::max(taken, containers_taken(member));
+      return taken;
+    }
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Record:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Ref:
+      return Takes::Any;
+  }
+  return Takes::Any;
+}
+
 }  // namespace
+
+bool reading_walk_decides(const SchemaNode& refined) {
+  const Takes taken = containers_taken(refined.base());
+  for (const Constraint& constraint : refined.constraints) {
+    switch (constraint.kind) {
+      case ConstraintKind::MinLen:
+      case ConstraintKind::MaxLen:
+        if (taken == Takes::Any) return false;
+        break;
+      case ConstraintKind::Regex:
+        break;
+      case ConstraintKind::Ge:
+      case ConstraintKind::Gt:
+      case ConstraintKind::Le:
+      case ConstraintKind::Lt:
+      case ConstraintKind::MultipleOf:
+      case ConstraintKind::Predicate:
+        if (taken != Takes::NoContainer) return false;
+        break;
+    }
+  }
+  return true;
+}
 
 StreamAnswer check_json_stream(const SchemaNode& root, std::string_view bytes, bool known_utf8, CheckState& state) {
   try {
