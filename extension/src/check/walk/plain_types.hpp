@@ -78,27 +78,35 @@ enum class PlainType : std::uint8_t { Anything, Nothing, None, Bool, Int, Float,
   return false;
 }
 
-// As for the scalar's Python form: bool is an int subclass, and no JSON
-// value is bytes.
-[[gnu::always_inline]] inline bool has_plain_type(PlainType type, JsonKind scalar) {
+// The JSON kinds of a type, one bit each, as for their Python forms: bool is
+// an int subclass, and no JSON value is bytes. Constants, so the test below
+// is a table read and a shift.
+constexpr std::uint8_t json_kinds_of(PlainType type) {
+  constexpr auto bit = [](JsonKind kind) { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(kind)); };
   switch (type) {
     case PlainType::Anything:
-      return true;
+      return 0xFF;
     case PlainType::Nothing:
     case PlainType::Bytes:
-      return false;
+      return 0;
     case PlainType::None:
-      return scalar == JsonKind::Null;
+      return bit(JsonKind::Null);
     case PlainType::Bool:
-      return scalar == JsonKind::Bool;
+      return bit(JsonKind::Bool);
     case PlainType::Int:
-      return scalar == JsonKind::Int || scalar == JsonKind::BigInt || scalar == JsonKind::Bool;
+      return bit(JsonKind::Int) | bit(JsonKind::BigInt) | bit(JsonKind::Bool);
     case PlainType::Float:
-      return scalar == JsonKind::Float;
+      return bit(JsonKind::Float);
     case PlainType::Str:
-      return scalar == JsonKind::String;
+      return bit(JsonKind::String);
   }
-  return false;
+  return 0;
+}
+
+static_assert(static_cast<unsigned>(JsonKind::Object) < 8, "one bit a JSON kind");
+
+[[gnu::always_inline]] inline bool has_plain_type(PlainType type, JsonKind kind) {
+  return (json_kinds_of(type) >> static_cast<unsigned>(kind)) & 1u;
 }
 
 }  // namespace quillmar::ext
