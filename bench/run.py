@@ -482,6 +482,26 @@ def past_the_limit_workload() -> Workload:
     return w
 
 
+# Workloads 15 and 16: a 200,000-key object under a length bound, which only the Python objects can
+# decide, against the same schema with a predicate in place of the bound: each should be read once.
+def length_bound_workloads() -> list[Workload]:
+    bound = qm.Validator({"items": Annotated[dict[str, int], at.MinLen(1)], "x": int})
+    predicate = qm.Validator({"items": Annotated[dict[str, int], at.Predicate(bool)], "x": int})
+    items = {f"k{i}": i for i in range(200_000)}
+    member = json.dumps({"items": items, "x": 1})
+    failing = json.dumps({"items": items, "x": "1"})
+    rows = []
+    for number, expected, method, doc in ((15, True, "load", member), (16, False, "validate_json", failing)):
+        w = Workload(f"{number} {method}, 200,000-key object under a length bound "
+                     f"({'member' if expected else 'failing'}, {len(doc) / 1e6:.1f} MB)", expected, size=len(doc))
+        for label, v in (("MinLen(1)", bound), ("Predicate", predicate)):
+            call = lambda v=v, method=method, doc=doc: getattr(v, method)(doc)  # noqa: E731
+            w.entries.append(Entry(f"quillmar {method}, {label}", call, raises_to_bool(call, qm.ValidationError),
+                                   ours=True))
+        rows.append(w)
+    return rows
+
+
 def time_entry(entry: Entry) -> float:
     assert entry.run is not None
     timer = timeit.Timer(entry.run)
@@ -536,7 +556,8 @@ def verdict_problem(entry: Entry, expected: bool) -> str:
 
 def run(selected: set[str] | None) -> dict:
     workloads = [*small_workloads(), int_list_workload(), *document_workloads(), union_workload(), pattern_workload(),
-                 *json_workloads(), overlapping_recursion_workload(), past_the_limit_workload()]
+                 *json_workloads(), overlapping_recursion_workload(), past_the_limit_workload(),
+                 *length_bound_workloads()]
     results = []
     for w in workloads:
         if selected and w.name.split()[0].rstrip("ab") not in selected:

@@ -1,5 +1,5 @@
 """One validator shared by many threads answers as it does on one thread, and the lazily filled
-state (a validator's precompute tables, the process-wide caches) fills once under a race."""
+state (a validator's check tables, the process-wide caches) fills once under a race."""
 
 import subprocess
 import sys
@@ -130,7 +130,7 @@ def test_shared_validator_answers_as_on_one_thread():
     assert run_together(work) == [expected] * THREADS
 
 
-def test_first_check_races_fill_the_precompute_once():
+def test_first_check_races_fill_the_check_tables_once():
     # Each round a fresh validator, so every thread may be the one that fills its tables.
     expected = outcomes(Validator(schema()))
     for _ in range(ROUNDS // 4):

@@ -1,4 +1,4 @@
-// The inside of a Validator: pool, definitions, root and the precompute cell;
+// The inside of a Validator: pool, definitions, root and the check tables' cell;
 // and the operations that make, copy and limit it.
 #pragma once
 
@@ -14,15 +14,15 @@ namespace quillmar::ext {
 
 // The check's lookup tables, filled once by the first check; only the walk
 // sees inside them, so a change there rebuilds only the walk.
-struct Precompute;
+struct CheckTables;
 template <class T>
 class OnceCell;
-using PrecomputeCell = OnceCell<Precompute>;
-struct PrecomputeCellDeleter {
-  void operator()(PrecomputeCell* cell) const;
+using CheckTablesCell = OnceCell<CheckTables>;
+struct CheckTablesCellDeleter {
+  void operator()(CheckTablesCell* cell) const;
 };
-using PrecomputeCellPtr = std::unique_ptr<PrecomputeCell, PrecomputeCellDeleter>;
-PrecomputeCellPtr make_precompute_cell();
+using CheckTablesCellPtr = std::unique_ptr<CheckTablesCell, CheckTablesCellDeleter>;
+CheckTablesCellPtr make_check_tables_cell();
 
 using core::SchemaNode;
 
@@ -38,7 +38,7 @@ struct CompiledSchema {
   // a clone keeps the numbers of the tree it copies).
   std::uint32_t slot_count = 0;
   // Empty in every schema made here (copies included); filled by the first check.
-  PrecomputeCellPtr precompute = make_precompute_cell();
+  CheckTablesCellPtr tables = make_check_tables_cell();
 };
 
 // Holds the finished schema to the three limits (depth, then definitions,

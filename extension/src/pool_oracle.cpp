@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/walk.hpp"
 #include "class_inclusion.hpp"
 #include "py/once.hpp"
@@ -152,8 +152,8 @@ Verdict PoolOracle::literal_subtype(const SchemaNode& sub, const SchemaNode& sup
   if (!literal_stands_for_its_set(literal)) return Verdict::Unknown;
   PyRef held = PyRef::borrow(literal);
   // No precomputed tables: the walk answers the same without them.
-  const Precompute empty_precompute{};
-  CheckState state(schema_, &empty_precompute);
+  const CheckTables no_tables{};
+  CheckState state(schema_, &no_tables);
   Path path;
   ErrorList errors;
   bool member = walk(sup, literal, path, WalkContext{&state, WalkMode::BooleanOnly}, errors);

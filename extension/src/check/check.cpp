@@ -1,6 +1,6 @@
 #include "check/check.hpp"
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/walk.hpp"
 #include "errors/distinct_items.hpp"
 #include "errors/report.hpp"
@@ -8,9 +8,9 @@
 namespace quillmar::ext {
 
 Result<bool> check_membership(const CompiledSchema& schema, PyObject* value) {
-  auto precompute = ensure_precompute(schema);
-  QUILLMAR_RETURN_IF_FAILED(precompute);
-  CheckState state(schema, *precompute);
+  auto tables = ensure_check_tables(schema);
+  QUILLMAR_RETURN_IF_FAILED(tables);
+  CheckState state(schema, *tables);
   Path path;
   ErrorList errors;
   bool member = walk(schema.root, value, path, WalkContext{&state, WalkMode::BooleanOnly}, errors);
@@ -19,9 +19,9 @@ Result<bool> check_membership(const CompiledSchema& schema, PyObject* value) {
 }
 
 Result<void> check_or_raise(const CompiledSchema& schema, PyObject* value, bool fail_fast) {
-  auto precompute = ensure_precompute(schema);
-  QUILLMAR_RETURN_IF_FAILED(precompute);
-  CheckState state(schema, *precompute);
+  auto tables = ensure_check_tables(schema);
+  QUILLMAR_RETURN_IF_FAILED(tables);
+  CheckState state(schema, *tables);
   Path path;
   ErrorList errors;
   WalkMode mode = fail_fast ? WalkMode::FailFast : WalkMode::CollectAll;

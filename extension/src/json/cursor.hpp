@@ -89,11 +89,9 @@ class JsonCursor {
   // Reads the whole value at a value position; level counts the containers
   // around it, as the reader's nesting limit does.
   bool read_value(unsigned level) { return parser_.value(level); }
-  // At a number's first byte ('-' or a digit), or a string's quote, with
-  // the level known to be within the limit: the value read without asking
-  // what it is.
+  // At a number's first byte ('-' or a digit), with the level known to be
+  // within the limit: the value read without asking what it is.
   bool read_number() { return parser_.number(); }
-  bool read_string() { return parser_.string(); }
 
   // Past the value (or the string at its quote), checked whole; the
   // objects are made where the sink makes them, the token is not kept.

@@ -58,9 +58,6 @@ inline std::uint64_t non_digit_bytes(std::uint64_t word) {
          0x3333333333333333ULL;
 }
 
-// Whether eight bytes, read little-endian, are all ASCII digits.
-inline bool eight_digits(std::uint64_t word) { return non_digit_bytes(word) == 0; }
-
 // The value of eight ASCII digits read little-endian (the first digit the
 // most significant), by pairwise folding.
 inline std::uint32_t eight_digits_value(std::uint64_t word) {

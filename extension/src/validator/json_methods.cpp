@@ -3,9 +3,9 @@
 #include <optional>
 
 #include "check/check.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/json_stream_walk.hpp"
 #include "check/walk/json_walk.hpp"
-#include "check/plan/precompute.hpp"
 #include "json/reader.hpp"
 #include "py/args.hpp"
 #include "validator/validator_type.hpp"
@@ -34,13 +34,14 @@ Result<PyRef> parse_and_check(PyObject* self, const Signature& signature, PyObje
   return document;
 }
 
-// The check while reading, where the schema runs no Python code: true for a
-// member, false for a refused document, nullopt where the tree walk decides.
-std::optional<bool> stream_accepts(const CompiledSchema& schema, const Precompute& precompute, PyObject* data) {
-  if (!precompute.json_tree_walk_pure) return std::nullopt;
+// The check while reading, where the reading pass decides the schema: true
+// for a member, false for a refused document, nullopt where the tree walk
+// decides.
+std::optional<bool> stream_accepts(const CompiledSchema& schema, const CheckTables& tables, PyObject* data) {
+  if (!tables.reading_pass_decides) return std::nullopt;
   JsonInput input = json_input_bytes(data);
   if (input.status != JsonInput::Status::Ready) return std::nullopt;
-  CheckState state(schema, &precompute);
+  CheckState state(schema, &tables);
   switch (check_json_stream(schema.root, input.bytes, input.known_utf8, state)) {
     case StreamAnswer::Member:
       return true;
@@ -53,13 +54,13 @@ std::optional<bool> stream_accepts(const CompiledSchema& schema, const Precomput
 }
 
 // The document's objects, made while it is checked, when it is a member of a
-// schema that runs no Python code; nullopt leaves it to the reporting path.
+// schema the reading pass decides; nullopt leaves it to the reporting path.
 std::optional<PyRef> stream_load(const CompiledSchema& schema, PyObject* data) {
-  auto precompute = ensure_precompute(schema);
-  if (!precompute || !(*precompute)->json_tree_walk_pure) return std::nullopt;
+  auto tables = ensure_check_tables(schema);
+  if (!tables || !(*tables)->reading_pass_decides) return std::nullopt;
   JsonInput input = json_input_bytes(data);
   if (input.status != JsonInput::Status::Ready) return std::nullopt;
-  CheckState state(schema, *precompute);
+  CheckState state(schema, *tables);
   PyRef loaded;
   if (load_json_stream(schema.root, input.bytes, input.known_utf8, state, loaded) != StreamAnswer::Member) {
     return std::nullopt;
@@ -67,25 +68,26 @@ std::optional<PyRef> stream_load(const CompiledSchema& schema, PyObject* data) {
   return loaded;
 }
 
-// Whether the document is a member, where the JSON walks answer as the walk
-// over the Python form and nothing else can tell them apart. False says only
-// that the Python path must decide and report; any error here is left for
-// that path to meet in its own order.
+// Whether the document is a member, where the reading pass decides the
+// schema; the tree walk only where the check's course stopped that pass.
+// False says only that the Python path must decide and report; any error
+// here is left for that path to meet in its own order.
 bool json_walk_accepts(const CompiledSchema& schema, PyObject* data) {
-  auto precompute = ensure_precompute(schema);
-  if (!precompute || !(*precompute)->json_tree_walk_pure) return false;
-  if (std::optional<bool> streamed = stream_accepts(schema, **precompute, data)) return *streamed;
+  auto tables = ensure_check_tables(schema);
+  if (!tables || !(*tables)->reading_pass_decides) return false;
+  if (std::optional<bool> streamed = stream_accepts(schema, **tables, data)) return *streamed;
   Result<std::optional<ParsedDocument>> document = parse_json_tree(data);
   if (!document || !*document) return false;
-  CheckState state(schema, *precompute);
+  CheckState state(schema, *tables);
   bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   return member && !state.first_fatal;
 }
 
 }  // namespace
 
-// A member needs no Python objects: the tree decides it. Anything else takes
-// the Python path, which reports exactly what validate reports.
+// A member of a schema the reading pass decides needs no Python objects.
+// Anything else takes the Python path, which reports exactly what validate
+// reports.
 Result<PyRef> validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[2];
   QUILLMAR_TRY(parse_fastcall(validate_json_signature, args, nargs, kwnames, parsed));
@@ -96,9 +98,9 @@ Result<PyRef> validate_json(PyObject* self, PyObject* const* args, Py_ssize_t na
   return PyRef::borrow(Py_None);
 }
 
-// Where the schema runs no Python code the objects are made as the document
-// is checked; anything else, or a document that is no member, takes the
-// path that reports.
+// Where the reading pass decides the schema, the objects are made as the
+// document is checked; anything else, or a document that is no member, takes
+// the path that reports.
 Result<PyRef> load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* parsed[2];
   QUILLMAR_TRY(parse_fastcall(load_signature, args, nargs, kwnames, parsed));
@@ -114,15 +116,15 @@ Result<PyRef> is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t na
   PyObject* parsed[1];
   QUILLMAR_TRY(parse_fastcall(is_valid_json_signature, args, nargs, kwnames, parsed));
   const CompiledSchema& schema = schema_of(self);
-  auto precompute = ensure_precompute(schema);
-  QUILLMAR_RETURN_IF_FAILED(precompute);
-  if (std::optional<bool> streamed = stream_accepts(schema, **precompute, parsed[0])) {
+  auto tables = ensure_check_tables(schema);
+  QUILLMAR_RETURN_IF_FAILED(tables);
+  if (std::optional<bool> streamed = stream_accepts(schema, **tables, parsed[0])) {
     return PyRef::borrow(*streamed ? Py_True : Py_False);
   }
   Result<std::optional<ParsedDocument>> document = parse_json_tree(parsed[0]);
   QUILLMAR_RETURN_IF_FAILED(document);
   if (!*document) return PyRef::borrow(Py_False);
-  CheckState state(schema, *precompute);
+  CheckState state(schema, *tables);
   bool member = walk_json(schema.root, (*document)->root(), WalkContext{&state, WalkMode::BooleanOnly});
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   return PyRef::borrow(member ? Py_True : Py_False);

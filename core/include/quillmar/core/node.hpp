@@ -89,12 +89,12 @@ struct Constraint {
   }
 };
 
-// One schema node: a kind and the payload fields that kind uses. Fields a kind
-// does not use stay empty; the accessors below name each payload as the model
-// does.
 // A node's place in the check tables of the finished schema that holds it.
 inline constexpr std::uint32_t NO_SLOT = UINT32_MAX;
 
+// One schema node: a kind and the payload fields that kind uses. Fields a kind
+// does not use stay empty; the accessors below name each payload as the model
+// does.
 struct SchemaNode {
   NodeKind kind = NodeKind::Anything;
   SeqKind seq_kind = SeqKind::List;  // Sequence

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "check/walk/check_tables.hpp"
 #include "check/walk/memoised_ref.hpp"
-#include "check/plan/precompute.hpp"
 #include "check/walk/walk.hpp"
 #include "py/utf8_view.hpp"
 #include "quillmar/core/kinds.hpp"
@@ -52,8 +52,8 @@ std::optional<bool> literal_union_lookup(const LiteralSets& sets, PyObject* valu
 
 [[gnu::noinline]] std::optional<bool> literal_union_lookup(const SchemaNode& node, PyObject* value,
                                                           WalkContext ctx) {
-  if (!ctx.precompute()) return std::nullopt;
-  const LiteralSets* sets = ctx.precompute()->literal_sets(node);
+  if (!ctx.tables()) return std::nullopt;
+  const LiteralSets* sets = ctx.tables()->literal_sets(node);
   if (!sets) return std::nullopt;
   return literal_union_lookup(*sets, value);
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/json_walk.hpp"
 #include "check/walk/record_keys.hpp"
 #include "check/walk/sequence_shape.hpp"
@@ -29,7 +29,7 @@ using json_detail::PythonSink;
 using json_detail::Step;
 using json_detail::TokenSink;
 
-enum class Verdict : std::uint8_t { Member, NotMember, Malformed, Undecided };
+enum class StreamVerdict : std::uint8_t { Member, NotMember, Malformed, Undecided };
 
 // The records being read, innermost last: for each, the states of its
 // declared keys (the last member with a key decides it, as the dict built
@@ -99,21 +99,21 @@ class StreamWalk {
 
   // The value at the cursor, at this nesting level; a member leaves the
   // cursor just past it.
-  Verdict value(const SchemaNode& node, unsigned level) {
+  StreamVerdict value(const SchemaNode& node, unsigned level) {
     // Near the stack's end the tree walk decides, and fails there.
-    if (state().stack.exhausted()) [[unlikely]] return Verdict::Undecided;
+    if (state().stack.exhausted()) [[unlikely]] return StreamVerdict::Undecided;
     if (!cursor_.at_container()) return scalar(node, level);
-    if (level > JSON_RECURSION_LIMIT) return Verdict::Malformed;
+    if (level > JSON_RECURSION_LIMIT) return StreamVerdict::Malformed;
     return container(node, level);
   }
 
  private:
   CheckState& state() const { return *ctx_.state; }
 
-  Verdict skip(unsigned level) { return cursor_.pass_value(level) ? Verdict::Member : read_failure(); }
+  StreamVerdict skip(unsigned level) { return cursor_.pass_value(level) ? StreamVerdict::Member : read_failure(); }
   // A value some rule walked (and perhaps refused) is read again from its
   // start, whatever the walk made of it dropped.
-  [[gnu::noinline]] Verdict skip_from(std::size_t start, std::size_t mark, unsigned level) {
+  [[gnu::noinline]] StreamVerdict skip_from(std::size_t start, std::size_t mark, unsigned level) {
     cursor_.discard_to(mark);
     cursor_.seek(start);
     return skip(level);
@@ -128,8 +128,10 @@ class StreamWalk {
   // the object, where the cursor makes them) decides the rest. A memo keys
   // on a value's address, and the token's is every scalar's, so a check that
   // needs one is left to the tree walk.
-  [[gnu::noinline]] Verdict scalar(const SchemaNode& node, unsigned level) {
-    if (plain_type_holds(node.kind, JsonKind::Null).has_value()) return plain_item(node.kind, level, level <= JSON_RECURSION_LIMIT);
+  [[gnu::noinline]] StreamVerdict scalar(const SchemaNode& node, unsigned level) {
+    if (std::optional<PlainType> type = plain_type(node.kind)) {
+      return plain_item(*type, level, level <= JSON_RECURSION_LIMIT);
+    }
     if (!cursor_.read_value(level)) return read_failure();
     if constexpr (builds) {
       return decide(node, cursor_.sink().top());
@@ -154,23 +156,23 @@ class StreamWalk {
 
   // Out of line, as are the key's and the rest of a refused value's: the
   // walk's recursive frames stay small.
-  [[gnu::noinline]] Verdict decide(const SchemaNode& node, const JsonValue& token) {
-    if (state().memo.on()) return Verdict::Undecided;
+  [[gnu::noinline]] StreamVerdict decide(const SchemaNode& node, const JsonValue& token) {
+    if (state().memo.on()) return StreamVerdict::Undecided;
     return verdict_of(walk_json(node, token, ctx_));
   }
-  [[gnu::noinline]] Verdict decide(const SchemaNode& node, PyObject* object) {
-    if (state().memo.on()) return Verdict::Undecided;
+  [[gnu::noinline]] StreamVerdict decide(const SchemaNode& node, PyObject* object) {
+    if (state().memo.on()) return StreamVerdict::Undecided;
     Path path;
     ErrorList errors;
     return verdict_of(walk(node, object, path, ctx_, errors));
   }
-  Verdict verdict_of(bool member) const {
-    if (state().memo.on() || state().fatal_seen) return Verdict::Undecided;
-    return member ? Verdict::Member : Verdict::NotMember;
+  StreamVerdict verdict_of(bool member) const {
+    if (state().memo.on() || state().fatal_seen) return StreamVerdict::Undecided;
+    return member ? StreamVerdict::Member : StreamVerdict::NotMember;
   }
 
   // Out of line: a dispatch its callers would otherwise each carry.
-  [[gnu::noinline]] Verdict container(const SchemaNode& node, unsigned level) {
+  [[gnu::noinline]] StreamVerdict container(const SchemaNode& node, unsigned level) {
     switch (node.kind) {
       case NodeKind::Anything:
       case NodeKind::Any:
@@ -194,7 +196,7 @@ class StreamWalk {
       case NodeKind::Literal:
         return literal(node);
       case NodeKind::Object:
-        return Verdict::Undecided;
+        return StreamVerdict::Undecided;
       case NodeKind::Nothing:
       case NodeKind::None:
       case NodeKind::Bool:
@@ -205,72 +207,71 @@ class StreamWalk {
       case NodeKind::Set:
       case NodeKind::FrozenSet:
       case NodeKind::Placeholder:
-        return Verdict::NotMember;
+        return StreamVerdict::NotMember;
     }
-    return Verdict::NotMember;
+    return StreamVerdict::NotMember;
   }
 
   PyTypeObject* container_type() const { return cursor_.at_array() ? &PyList_Type : &PyDict_Type; }
 
   // A schema this check runs for holds no list or dict literal, and no other
   // literal equals a list or a dict.
-  Verdict literal(const SchemaNode& node) const {
+  StreamVerdict literal(const SchemaNode& node) const {
     PyObject* literal = ctx_.schema()->pool.at(node.value_index());
-    if (literal && Py_TYPE(literal) == container_type()) return Verdict::Undecided;
-    return Verdict::NotMember;
+    if (literal && Py_TYPE(literal) == container_type()) return StreamVerdict::Undecided;
+    return StreamVerdict::NotMember;
   }
 
-  Verdict instance(const SchemaNode& node, unsigned level) {
+  StreamVerdict instance(const SchemaNode& node, unsigned level) {
     PyObject* cls = ctx_.schema()->pool.at(node.class_index());
-    if (!cls) return Verdict::NotMember;
-    if (!Py_IS_TYPE(cls, &PyType_Type)) return Verdict::Undecided;
-    if (!PyType_IsSubtype(container_type(), reinterpret_cast<PyTypeObject*>(cls))) return Verdict::NotMember;
+    if (!cls) return StreamVerdict::NotMember;
+    if (!Py_IS_TYPE(cls, &PyType_Type)) return StreamVerdict::Undecided;
+    if (!PyType_IsSubtype(container_type(), reinterpret_cast<PyTypeObject*>(cls))) return StreamVerdict::NotMember;
     return skip(level);
   }
 
-  Verdict closed(bool folded) const { return folded ? Verdict::Member : Verdict::Undecided; }
+  StreamVerdict closed(bool folded) const { return folded ? StreamVerdict::Member : StreamVerdict::Undecided; }
 
   // JSON arrays are lists; they are never tuples.
-  [[gnu::noinline]] Verdict sequence(const SchemaNode& node, unsigned level) {
+  [[gnu::noinline]] StreamVerdict sequence(const SchemaNode& node, unsigned level) {
     std::optional<ShapeView> shape = shape_of(node.seq_pattern());
-    if (!shape || node.seq_kind != core::SeqKind::List || !cursor_.at_array()) return Verdict::NotMember;
-    if (shape->prefix == 0 && shape->tail && plain_type_holds(shape->tail->kind, JsonKind::Null).has_value()) {
-      return plain_items(shape->tail->kind, level);
+    if (!shape || node.seq_kind != core::SeqKind::List || !cursor_.at_array()) return StreamVerdict::NotMember;
+    if (shape->prefix == 0 && shape->tail) {
+      if (std::optional<PlainType> type = plain_type(shape->tail->kind)) return plain_items(*type, level);
     }
     const std::size_t mark = cursor_.mark();
     std::size_t count = 0;
     Step step = cursor_.open_array();
     for (; step == Step::Item; step = cursor_.next_array_item(), ++count) {
-      if (!shape->tail && count == shape->prefix) return Verdict::NotMember;
-      Verdict item = value(*shape->at(count), level + 1);
-      if (item != Verdict::Member) return item;
+      if (!shape->tail && count == shape->prefix) return StreamVerdict::NotMember;
+      StreamVerdict item = value(*shape->at(count), level + 1);
+      if (item != StreamVerdict::Member) return item;
     }
-    if (step == Step::Fail) return Verdict::Malformed;
-    if (count < shape->prefix) return Verdict::NotMember;
+    if (step == Step::Fail) return StreamVerdict::Malformed;
+    if (count < shape->prefix) return StreamVerdict::NotMember;
     return closed(cursor_.close_array(mark));
   }
 
   // A list of one plain type, the commonest array schema, in one loop.
-  Verdict plain_items(NodeKind item, unsigned level) {
+  StreamVerdict plain_items(PlainType item, unsigned level) {
     const std::size_t mark = cursor_.mark();
     Step step = cursor_.open_array();
     const bool within_limit = level + 1 <= JSON_RECURSION_LIMIT;
     for (; step == Step::Item; step = cursor_.next_array_item()) {
-      Verdict member = plain_item(item, level + 1, within_limit);
-      if (member != Verdict::Member) return member;
+      StreamVerdict member = plain_item(item, level + 1, within_limit);
+      if (member != StreamVerdict::Member) return member;
     }
-    if (step == Step::Fail) return Verdict::Malformed;
+    if (step == Step::Fail) return StreamVerdict::Malformed;
     return closed(cursor_.close_array(mark));
   }
 
   // A plain type's value. Numbers and strings, most of them, are read by
   // their first byte alone (past the nesting limit the reader refuses them).
-  [[gnu::always_inline]] Verdict plain_item(NodeKind item, unsigned level, bool within_limit) {
-    const bool anything = item == NodeKind::Any || item == NodeKind::Anything;
-    if (anything) return skip(level);
+  [[gnu::always_inline]] StreamVerdict plain_item(PlainType item, unsigned level, bool within_limit) {
+    if (item == PlainType::Anything) return skip(level);
     switch (within_limit ? cursor_.peek() : 0) {
       case '"':
-        if (item == NodeKind::Str) return cursor_.pass_string() ? Verdict::Member : read_failure();
+        if (item == PlainType::Str) return cursor_.pass_string() ? StreamVerdict::Member : read_failure();
         break;
       case '-':
       case '0':
@@ -283,29 +284,31 @@ class StreamWalk {
       case '7':
       case '8':
       case '9':
-        if (item == NodeKind::Int || item == NodeKind::Float) {
+        if (item == PlainType::Int || item == PlainType::Float) {
           if (!cursor_.read_number()) return read_failure();
-          return *plain_type_holds(item, scalar_kind()) ? Verdict::Member : Verdict::NotMember;
+          return has_plain_type(item, scalar_kind()) ? StreamVerdict::Member : StreamVerdict::NotMember;
         }
         break;
       default:
         break;
     }
-    if (cursor_.at_container()) return Verdict::NotMember;
+    if (cursor_.at_container()) return StreamVerdict::NotMember;
     if (!cursor_.read_value(level)) return read_failure();
-    return *plain_type_holds(item, scalar_kind()) ? Verdict::Member : Verdict::NotMember;
+    return has_plain_type(item, scalar_kind()) ? StreamVerdict::Member : StreamVerdict::NotMember;
   }
 
-  Verdict read_failure() const { return cursor_.sink_failed() ? Verdict::Undecided : Verdict::Malformed; }
+  StreamVerdict read_failure() const {
+    return cursor_.sink_failed() ? StreamVerdict::Undecided : StreamVerdict::Malformed;
+  }
 
   // Each member's value is checked as it is read, and a declared key or a
   // failed undeclared one keeps the verdict of its last member: the object
   // is decided at its end, as the dict built from it would be.
-  [[gnu::noinline]] Verdict record(const SchemaNode& node, unsigned level) {
-    if (!cursor_.at_object()) return Verdict::NotMember;
+  [[gnu::noinline]] StreamVerdict record(const SchemaNode& node, unsigned level) {
+    if (!cursor_.at_object()) return StreamVerdict::NotMember;
     std::unique_ptr<RecordIndex> local;
     const RecordIndex* index = record_keys(node, ctx_, local);
-    if (!index) return Verdict::Undecided;
+    if (!index) return StreamVerdict::Undecided;
     std::span<const RecordKey> keys = index->keys();
     struct Open {
       RecordStacks& stacks;
@@ -322,29 +325,30 @@ class StreamWalk {
       const std::size_t start = cursor_.offset();
       const std::size_t value_mark = cursor_.mark();
       std::optional<std::size_t> declared = declared_key(*index, position, cursor_.last_string());
-      Verdict member;
+      StreamVerdict member;
       if (declared) {
         member = declared_value(node, keys[*declared], start, value_mark, level + 1);
-        if (member == Verdict::Member || member == Verdict::NotMember) {
-          records_.state(slice, *declared) = member == Verdict::Member ? RecordStacks::Passed : RecordStacks::Failed;
+        if (member == StreamVerdict::Member || member == StreamVerdict::NotMember) {
+          records_.state(slice, *declared) =
+              member == StreamVerdict::Member ? RecordStacks::Passed : RecordStacks::Failed;
         }
       } else {
         // The dict holds the key whatever its value: a closed record refuses it.
-        if (node.extras.empty()) return Verdict::NotMember;
+        if (node.extras.empty()) return StreamVerdict::NotMember;
         member = undeclared_value(node, key_mark, start, value_mark, level + 1, slice);
-        if (records_.too_many_failed(slice)) return Verdict::Undecided;
+        if (records_.too_many_failed(slice)) return StreamVerdict::Undecided;
       }
-      if (member == Verdict::NotMember) member = skip_from(start, value_mark, level + 1);
-      if (member != Verdict::Member) return member;
+      if (member == StreamVerdict::NotMember) member = skip_from(start, value_mark, level + 1);
+      if (member != StreamVerdict::Member) return member;
     }
-    if (step == Step::Fail) return Verdict::Malformed;
+    if (step == Step::Fail) return StreamVerdict::Malformed;
     for (std::size_t k = 0; k < keys.size(); ++k) {
       const RecordStacks::State state = records_.state(slice, k);
       if (state == RecordStacks::Failed || (state == RecordStacks::Absent && keys[k].required)) {
-        return Verdict::NotMember;
+        return StreamVerdict::NotMember;
       }
     }
-    if (!records_.none_failed(slice)) return Verdict::NotMember;
+    if (!records_.none_failed(slice)) return StreamVerdict::NotMember;
     return closed(cursor_.close_object(mark));
   }
 
@@ -359,50 +363,50 @@ class StreamWalk {
   }
 
   // Mostly one field; the others (records met in an intersection) read the value again.
-  Verdict declared_value(const SchemaNode& node, const RecordKey& key, std::size_t start, std::size_t mark,
+  StreamVerdict declared_value(const SchemaNode& node, const RecordKey& key, std::size_t start, std::size_t mark,
                          unsigned level) {
     if (key.fields.size() == 1) return value(node.fields[key.fields.front()].node, level);
     for (std::size_t i = 0; i < key.fields.size(); ++i) {
       if (i > 0) rewind(start, mark);
       // The fields of one key read one value, as union members do.
       const std::uint64_t steps = state().guard.entered();
-      Verdict member = value(node.fields[key.fields[i]].node, level);
-      if (member != Verdict::Member) return member;
+      StreamVerdict member = value(node.fields[key.fields[i]].node, level);
+      if (member != StreamVerdict::Member) return member;
       note_rewalk(steps, state());
     }
-    return Verdict::Member;
+    return StreamVerdict::Member;
   }
 
   // The member against each extras pair until one takes it, its verdict
   // settled in the record's failed keys.
-  [[gnu::noinline]] Verdict undeclared_value(const SchemaNode& node, std::size_t key_mark, std::size_t start,
+  [[gnu::noinline]] StreamVerdict undeclared_value(const SchemaNode& node, std::size_t key_mark, std::size_t start,
                                              std::size_t mark, unsigned level, RecordStacks::Slice slice) {
     const std::string_view read = cursor_.last_string();
     const bool transient = cursor_.last_string_is_transient();
     const std::size_t held_at = transient ? records_.hold(read) : 0;
     const auto key = [&] { return transient ? records_.held(held_at, read.size()) : read; };
-    Verdict member = Verdict::NotMember;
+    StreamVerdict member = StreamVerdict::NotMember;
     for (const core::ExtrasPair& pair : node.extras) {
       const std::uint64_t steps = state().guard.entered();
       member = decide_key(pair.key, key_mark, key());
-      if (member == Verdict::Member) {
+      if (member == StreamVerdict::Member) {
         rewind(start, mark);
         member = value(pair.value, level);
       }
-      if (member != Verdict::NotMember) break;
+      if (member != StreamVerdict::NotMember) break;
       note_rewalk(steps, state());
     }
-    if (member == Verdict::Member || member == Verdict::NotMember) {
-      records_.settle(slice, key(), member == Verdict::Member);
+    if (member == StreamVerdict::Member || member == StreamVerdict::NotMember) {
+      records_.settle(slice, key(), member == StreamVerdict::Member);
     }
     if (transient) records_.release(held_at);
     return member;
   }
 
   // The key is the str the sink made, else a string node of its bytes.
-  [[gnu::noinline]] Verdict decide_key(const SchemaNode& node, std::size_t key_mark, std::string_view key_text) {
-    if (std::optional<bool> plain = plain_type_holds(node.kind, JsonKind::String)) {
-      return *plain ? Verdict::Member : Verdict::NotMember;
+  [[gnu::noinline]] StreamVerdict decide_key(const SchemaNode& node, std::size_t key_mark, std::string_view key_text) {
+    if (std::optional<PlainType> type = plain_type(node.kind)) {
+      return has_plain_type(*type, JsonKind::String) ? StreamVerdict::Member : StreamVerdict::NotMember;
     }
     if constexpr (builds) {
       return decide(node, cursor_.sink().at(key_mark));
@@ -419,87 +423,89 @@ class StreamWalk {
     return true;
   }
 
-  [[gnu::noinline]] Verdict union_of(const SchemaNode& node, unsigned level) {
-    return each_member(node, level, Verdict::NotMember);
+  [[gnu::noinline]] StreamVerdict union_of(const SchemaNode& node, unsigned level) {
+    return each_member(node, level, StreamVerdict::NotMember);
   }
 
-  [[gnu::noinline]] Verdict intersection(const SchemaNode& node, unsigned level) {
+  [[gnu::noinline]] StreamVerdict intersection(const SchemaNode& node, unsigned level) {
     if (node.members().empty()) return skip(level);
-    return each_member(node, level, Verdict::Member);
+    return each_member(node, level, StreamVerdict::Member);
   }
 
   // The members in turn over the value, each reading it from its start, while
   // they answer go_on: a union goes on past a refusal, an intersection past a
   // member. The first other answer is the node's.
-  Verdict each_member(const SchemaNode& node, unsigned level, Verdict go_on) {
+  StreamVerdict each_member(const SchemaNode& node, unsigned level, StreamVerdict go_on) {
     const std::size_t start = cursor_.offset();
     const std::size_t mark = cursor_.mark();
     for (const SchemaNode& member : node.members()) {
       const std::uint64_t steps = state().guard.entered();
       rewind(start, mark);
-      Verdict verdict = value(member, level);
+      StreamVerdict verdict = value(member, level);
       if (verdict != go_on) return verdict;
       note_rewalk(steps, state());
     }
     return go_on;
   }
 
-  [[gnu::noinline]] Verdict complement(const SchemaNode& node, unsigned level) {
+  [[gnu::noinline]] StreamVerdict complement(const SchemaNode& node, unsigned level) {
     const std::size_t start = cursor_.offset();
     const std::size_t mark = cursor_.mark();
-    Verdict inner = value(node.inner(), level);
-    if (inner == Verdict::Member) return Verdict::NotMember;
-    if (inner == Verdict::NotMember) return skip_from(start, mark, level);
+    StreamVerdict inner = value(node.inner(), level);
+    if (inner == StreamVerdict::Member) return StreamVerdict::NotMember;
+    if (inner == StreamVerdict::NotMember) return skip_from(start, mark, level);
     return inner;
   }
 
-  [[gnu::noinline]] Verdict ref(const SchemaNode& node, unsigned level) {
-    if (state().memo.on()) return Verdict::Undecided;
+  [[gnu::noinline]] StreamVerdict ref(const SchemaNode& node, unsigned level) {
+    if (state().memo.on()) return StreamVerdict::Undecided;
     const std::uint64_t definition = node.definition();
     RecursionGuard& guard = state().guard;
     const void* identity = cursor_.address();
-    if (guard.enter(identity, definition) != RecursionGuard::Entry::Entered) return Verdict::NotMember;
+    if (guard.enter(identity, definition) != RecursionGuard::Entry::Entered) return StreamVerdict::NotMember;
     const ActivePair active(guard, identity, definition);
     const std::vector<SchemaNode>& definitions = ctx_.schema()->definitions;
-    return definition < definitions.size() ? value(definitions[definition], level) : Verdict::NotMember;
+    return definition < definitions.size() ? value(definitions[definition], level) : StreamVerdict::NotMember;
   }
 
   // Only an array's length is read here; every other constraint over a
   // container is the tree walk's (regex alone refuses it outright).
-  [[gnu::noinline]] Verdict refined(const SchemaNode& node, unsigned level) {
+  [[gnu::noinline]] StreamVerdict refined(const SchemaNode& node, unsigned level) {
     const std::size_t start = cursor_.offset();
     const bool array = cursor_.at_array();
-    Verdict base = value(node.base(), level);
-    if (base != Verdict::Member) return base;
+    StreamVerdict base = value(node.base(), level);
+    if (base != StreamVerdict::Member) return base;
     std::optional<std::size_t> length;
     for (const Constraint& constraint : node.constraints) {
       switch (constraint.kind) {
         case ConstraintKind::MinLen:
         case ConstraintKind::MaxLen:
-          if (!array) return Verdict::Undecided;
+          if (!array) return StreamVerdict::Undecided;
           if (!length) length = array_length(start, level);
+          if (!length) return StreamVerdict::Undecided;
           if (!(constraint.kind == ConstraintKind::MinLen ? *length >= constraint.length()
                                                           : *length <= constraint.length())) {
-            return Verdict::NotMember;
+            return StreamVerdict::NotMember;
           }
           break;
         case ConstraintKind::Regex:
-          return Verdict::NotMember;
+          return StreamVerdict::NotMember;
         case ConstraintKind::Ge:
         case ConstraintKind::Gt:
         case ConstraintKind::Le:
         case ConstraintKind::Lt:
         case ConstraintKind::MultipleOf:
         case ConstraintKind::Predicate:
-          return Verdict::Undecided;
+          return StreamVerdict::Undecided;
       }
     }
-    return Verdict::Member;
+    return StreamVerdict::Member;
   }
 
   // The element count of the array the base just took: the list made of
   // it, or its text read again, leaving the cursor where the walk left it.
-  std::size_t array_length(std::size_t start, unsigned level) {
+  // Nothing if the text fails where the base read it whole: the tree walk decides.
+  std::optional<std::size_t> array_length(std::size_t start, unsigned level) {
     if constexpr (builds) {
       (void)start;
       (void)level;
@@ -507,10 +513,12 @@ class StreamWalk {
     } else {
       cursor_.seek(start);
       std::size_t count = 0;
-      for (Step step = cursor_.open_array(); step == Step::Item; step = cursor_.next_array_item()) {
-        cursor_.read_value(level + 1);
+      Step step = cursor_.open_array();
+      for (; step == Step::Item; step = cursor_.next_array_item()) {
+        if (!cursor_.read_value(level + 1)) return std::nullopt;
         ++count;
       }
+      if (step == Step::Fail) return std::nullopt;
       return count;
     }
   }
@@ -524,12 +532,12 @@ template <class Sink>
 StreamAnswer run_stream_check(JsonCursor<Sink>& cursor, const SchemaNode& root, CheckState& state) {
   if (!cursor.start_document()) return StreamAnswer::Refused;
   switch (StreamWalk<JsonCursor<Sink>>(cursor, state).value(root, 0)) {
-    case Verdict::Member:
+    case StreamVerdict::Member:
       return cursor.finish_document() ? StreamAnswer::Member : StreamAnswer::Refused;
-    case Verdict::NotMember:
-    case Verdict::Malformed:
+    case StreamVerdict::NotMember:
+    case StreamVerdict::Malformed:
       return StreamAnswer::Refused;
-    case Verdict::Undecided:
+    case StreamVerdict::Undecided:
       break;
   }
   return StreamAnswer::Undecided;
@@ -544,7 +552,70 @@ StreamAnswer without_error(StreamAnswer answer) {
   return answer;
 }
 
+// The containers a node can take as the reading walk meets them. A list or
+// dict literal runs Python code, so the walk never meets one.
+enum class Takes : std::uint8_t { NoContainer, Arrays, Any };
+
+Takes containers_taken(const SchemaNode& node) {
+  switch (node.kind) {
+    case NodeKind::Nothing:
+    case NodeKind::None:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Literal:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Placeholder:
+      return Takes::NoContainer;
+    case NodeKind::Sequence:
+      return Takes::Arrays;
+    case NodeKind::Refined:
+      return containers_taken(node.base());
+    case NodeKind::Union: {
+      Takes taken = Takes::NoContainer;
+      for (const SchemaNode& member : node.members()) taken = std::max(taken, containers_taken(member));
+      return taken;
+    }
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Record:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Ref:
+      return Takes::Any;
+  }
+  return Takes::Any;
+}
+
 }  // namespace
+
+bool reading_walk_decides(const SchemaNode& refined) {
+  const Takes taken = containers_taken(refined.base());
+  for (const Constraint& constraint : refined.constraints) {
+    switch (constraint.kind) {
+      case ConstraintKind::MinLen:
+      case ConstraintKind::MaxLen:
+        if (taken == Takes::Any) return false;
+        break;
+      case ConstraintKind::Regex:
+        break;
+      case ConstraintKind::Ge:
+      case ConstraintKind::Gt:
+      case ConstraintKind::Le:
+      case ConstraintKind::Lt:
+      case ConstraintKind::MultipleOf:
+      case ConstraintKind::Predicate:
+        if (taken != Takes::NoContainer) return false;
+        break;
+    }
+  }
+  return true;
+}
 
 StreamAnswer check_json_stream(const SchemaNode& root, std::string_view bytes, bool known_utf8, CheckState& state) {
   try {

@@ -1,8 +1,8 @@
 // The membership check of a JSON document as it is read, with no tree in
-// between, for schemas whose JSON walk runs no Python code. Containers are
-// walked straight from the text; a scalar of a plain type is decided here,
-// any other by the tree walk over its one-node value (or by the Python walk
-// over its object, where the check makes the objects as load does).
+// between, for schemas the reading pass decides. Containers are walked
+// straight from the text; a scalar of a plain type is decided here, any
+// other by the tree walk over its one-node value (or by the Python walk over
+// its object, where the check makes the objects as load does).
 #pragma once
 
 #include <cstdint>
@@ -17,11 +17,16 @@ enum class StreamAnswer : std::uint8_t {
   Member,
   // Not a member, or not a document the reader accepts: either way no member.
   Refused,
-  // A rule this check leaves to the tree walk (an object's len(), a memo the
-  // check would need, an interpreter error): decide the document there, with
-  // a check state of its own.
+  // Where the check's course leaves the document to the tree walk (a memo
+  // the check would need, too many failed keys, an interpreter error): decide
+  // it there, with a check state of its own.
   Undecided,
 };
+
+// Whether the reading walk decides a Refined node over every container its
+// base takes (an array's length, or no container at all), so that the node
+// never leaves a document to the tree walk.
+bool reading_walk_decides(const SchemaNode& refined);
 
 // state is this check's alone: after Undecided it is spent. No interpreter
 // error is left set: whatever failed is met again by the path that decides.

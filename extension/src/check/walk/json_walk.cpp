@@ -16,7 +16,7 @@
 #include <span>
 #include <vector>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/record_keys.hpp"
 #include "check/walk/sequence_shape.hpp"
 #include "keyed_hash.hpp"
@@ -382,7 +382,7 @@ class JsonConstraints {
 
   // Only a str can match; a JSON string's bytes are its UTF-8 text.
   bool matches(const Constraint& constraint) const {
-    return value_.kind() == JsonKind::String && ctx_.precompute()->text_matches(constraint, value_.as_string());
+    return value_.kind() == JsonKind::String && ctx_.tables()->text_matches(constraint, value_.as_string());
   }
 
   // int against an exact int bound and float against an exact float bound
@@ -431,7 +431,7 @@ class JsonConstraints {
 // hold every exact int literal inside 64 bits and every exact str literal
 // with a UTF-8 text, the only literals such a value can equal.
 std::optional<bool> literal_union_lookup(const SchemaNode& node, const JsonValue& value, const WalkContext& ctx) {
-  const LiteralSets* sets = ctx.precompute()->literal_sets(node);
+  const LiteralSets* sets = ctx.tables()->literal_sets(node);
   if (!sets) return std::nullopt;
   if (value.kind() == JsonKind::Int) return sets->has_int(value.as_int());
   if (value.kind() == JsonKind::String) return sets->has_str(value.as_string());
@@ -502,7 +502,7 @@ bool walk_json_at(const SchemaNode& node, const JsonValue& value, const WalkCont
     case NodeKind::Float:
     case NodeKind::Str:
     case NodeKind::Bytes:
-      return *plain_type_holds(node.kind, value.kind());
+      return has_plain_type(plain_type(node.kind).value_or(PlainType::Nothing), value.kind());
     case NodeKind::Literal:
       return walk_literal_json(node, value, ctx);
     case NodeKind::Sequence:

@@ -5,50 +5,11 @@
 // object only where a rule needs Python semantics.
 #pragma once
 
-#include <optional>
-
+#include "check/walk/plain_types.hpp"
 #include "check/walk/walk.hpp"
 #include "json/value.hpp"
 
 namespace quillmar::ext {
-
-// Whether a JSON scalar of this kind is in a node that asks only for a type;
-// nullopt for every other node. bool is an int subclass, as in Python.
-[[gnu::always_inline]] inline std::optional<bool> plain_type_holds(NodeKind node, JsonKind scalar) {
-  switch (node) {
-    case NodeKind::Anything:
-    case NodeKind::Any:
-      return true;
-    case NodeKind::Nothing:
-    case NodeKind::Bytes:
-      return false;
-    case NodeKind::None:
-      return scalar == JsonKind::Null;
-    case NodeKind::Bool:
-      return scalar == JsonKind::Bool;
-    case NodeKind::Int:
-      return scalar == JsonKind::Int || scalar == JsonKind::BigInt || scalar == JsonKind::Bool;
-    case NodeKind::Float:
-      return scalar == JsonKind::Float;
-    case NodeKind::Str:
-      return scalar == JsonKind::String;
-    case NodeKind::Literal:
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-    case NodeKind::Complement:
-    case NodeKind::Instance:
-    case NodeKind::Object:
-    case NodeKind::Refined:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return std::nullopt;
-  }
-  return std::nullopt;
-}
 
 // Membership only: nothing is recorded, whatever ctx.mode says. The value's
 // identity for the recursion guard is the node's address.

@@ -19,7 +19,7 @@ namespace {
 const RecordIndex* record_keys(const SchemaNode& node, const WalkContext& ctx, std::unique_ptr<RecordIndex>& local) {
   static const RecordIndex no_fields;
   if (node.fields.empty()) return &no_fields;
-  if (const RecordIndex* index = ctx.precompute()->record(node)) return index;
+  if (const RecordIndex* index = ctx.tables()->record(node)) return index;
   return build_record_keys(node, *ctx.state, local);
 }
 

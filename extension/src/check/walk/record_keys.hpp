@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/walk.hpp"
 
 namespace quillmar::ext {

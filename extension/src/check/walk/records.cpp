@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "check/walk/record_keys.hpp"
 #include "check/walk/walk.hpp"
 #include "py/dict_entries.hpp"
@@ -346,7 +346,7 @@ class RecordReport {
   ErrorList& errors_;
 };
 
-// The attribute name: interned by the precompute, else made now.
+// The attribute name: interned in the check tables, else made now.
 PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std::string& key) {
   if (field < names.size()) return names[field].clone();
   return PyRef::steal(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
@@ -397,7 +397,7 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
     if (ctx.recording()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
     return false;
   }
-  std::span<const PyRef> names = ctx.precompute()->attribute_names_of(node);
+  std::span<const PyRef> names = ctx.tables()->attribute_names_of(node);
   bool all_ok = true;
   for (std::size_t i = 0; i < node.fields.size(); ++i) {
     if (ctx.state->fatal_seen) return false;

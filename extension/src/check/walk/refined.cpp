@@ -1,7 +1,7 @@
 // The Refined rule: the base first, then each constraint in stored order.
 #include <fmt/format.h>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 #include "py/utf8_view.hpp"
 #include "check/walk/walk.hpp"
 #include "text.hpp"
@@ -85,7 +85,7 @@ std::string exception_text(PyObject* exception) {
   return fmt::format("{}: {}", name, utf8_lossy(text.get()));
 }
 
-bool pattern_outcome(const Constraint& constraint, PyObject* value, const Precompute& tables) {
+bool pattern_outcome(const Constraint& constraint, PyObject* value, const CheckTables& tables) {
   if (!PyUnicode_Check(value)) return false;
   std::optional<std::string_view> text = utf8_view(value);
   if (!text) return false;  // a lone surrogate cannot be matched
@@ -150,7 +150,7 @@ struct ConstraintCheck {
   }
 
   bool regex(const Constraint& constraint) {
-    if (pattern_outcome(constraint, value, *ctx.precompute())) return true;
+    if (pattern_outcome(constraint, value, *ctx.tables())) return true;
     return reject("string_pattern_mismatch",
                   [&] { return fmt::format("a string matching {}", quoted_text(constraint.pattern_text)); });
   }

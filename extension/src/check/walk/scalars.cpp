@@ -3,50 +3,16 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <optional>
 #include <string_view>
 
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
+#include "check/walk/plain_types.hpp"
 #include "check/walk/walk.hpp"
 #include "text.hpp"
 
 namespace quillmar::ext {
 namespace {
-
-// Judged by the type object alone: no Python code runs.
-bool has_kind_type(NodeKind kind, PyObject* value) {
-  switch (kind) {
-    case NodeKind::None:
-      return value == Py_None;
-    case NodeKind::Bool:
-      return Py_IS_TYPE(value, &PyBool_Type);
-    case NodeKind::Int:
-      return PyLong_Check(value);
-    case NodeKind::Float:
-      return PyFloat_Check(value);
-    case NodeKind::Str:
-      return PyUnicode_Check(value);
-    case NodeKind::Bytes:
-      return PyBytes_Check(value);
-    case NodeKind::Anything:
-    case NodeKind::Any:
-    case NodeKind::Nothing:
-    case NodeKind::Literal:
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-    case NodeKind::Complement:
-    case NodeKind::Instance:
-    case NodeKind::Object:
-    case NodeKind::Refined:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return false;
-  }
-  return false;
-}
 
 // Same exact type, then Python == and its truth. No identity shortcut, so a
 // NaN literal matches nothing.
@@ -93,80 +59,36 @@ bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, P
   return walk_item_at(*node, i, item, path, ctx, errors);
 }
 
-// Kinds whose step reads only the value's type: it runs no Python code, so
-// nothing can change the container or drop the item while it is tested.
-bool is_type_kind(NodeKind kind) {
-  switch (kind) {
-    case NodeKind::Anything:
-    case NodeKind::Any:
-    case NodeKind::None:
-    case NodeKind::Bool:
-    case NodeKind::Int:
-    case NodeKind::Float:
-    case NodeKind::Str:
-    case NodeKind::Bytes:
-      return true;
-    case NodeKind::Nothing:
-    case NodeKind::Literal:
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-    case NodeKind::Complement:
-    case NodeKind::Instance:
-    case NodeKind::Object:
-    case NodeKind::Refined:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return false;
-  }
-  return false;
-}
-
-// The position of the first item that fails a type kind, or n. The kind is a
-// template argument so that each loop is a bare type test per item.
-template <NodeKind Kind>
+// The position of the first item that fails a plain type, or n. The type is
+// a template argument so that each loop is a bare type test per item; the
+// test reads only the type, so no Python code changes the container or drops
+// the item meanwhile.
+template <PlainType Type>
 Py_ssize_t first_mismatch(PyObject* const* items, Py_ssize_t n) {
   for (Py_ssize_t i = 0; i < n; ++i) {
-    if (!has_kind_type(Kind, items[i])) return i;
+    if (!has_plain_type(Type, items[i])) return i;
   }
   return n;
 }
 
-Py_ssize_t first_type_mismatch(NodeKind kind, PyObject* const* items, Py_ssize_t n) {
-  switch (kind) {
-    case NodeKind::Anything:
-    case NodeKind::Any:
+Py_ssize_t first_type_mismatch(PlainType type, PyObject* const* items, Py_ssize_t n) {
+  switch (type) {
+    case PlainType::Anything:
       return n;
-    case NodeKind::None:
-      return first_mismatch<NodeKind::None>(items, n);
-    case NodeKind::Bool:
-      return first_mismatch<NodeKind::Bool>(items, n);
-    case NodeKind::Int:
-      return first_mismatch<NodeKind::Int>(items, n);
-    case NodeKind::Float:
-      return first_mismatch<NodeKind::Float>(items, n);
-    case NodeKind::Str:
-      return first_mismatch<NodeKind::Str>(items, n);
-    case NodeKind::Bytes:
-      return first_mismatch<NodeKind::Bytes>(items, n);
-    case NodeKind::Nothing:
-    case NodeKind::Literal:
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-    case NodeKind::Complement:
-    case NodeKind::Instance:
-    case NodeKind::Object:
-    case NodeKind::Refined:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
+    case PlainType::Nothing:
       return 0;
+    case PlainType::None:
+      return first_mismatch<PlainType::None>(items, n);
+    case PlainType::Bool:
+      return first_mismatch<PlainType::Bool>(items, n);
+    case PlainType::Int:
+      return first_mismatch<PlainType::Int>(items, n);
+    case PlainType::Float:
+      return first_mismatch<PlainType::Float>(items, n);
+    case PlainType::Str:
+      return first_mismatch<PlainType::Str>(items, n);
+    case PlainType::Bytes:
+      return first_mismatch<PlainType::Bytes>(items, n);
   }
   return 0;
 }
@@ -174,7 +96,7 @@ Py_ssize_t first_type_mismatch(NodeKind kind, PyObject* const* items, Py_ssize_t
 // A str refined only by patterns that all have automata: its items are
 // decided without Python code. The position of the first item the scan
 // cannot pass (a mismatch, or text not stored as compact ASCII), or n.
-Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const Precompute& tables, PyObject* const* items,
+Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const CheckTables& tables, PyObject* const* items,
                                   Py_ssize_t n) {
   constexpr std::size_t MAX_SCANNED = 4;
   if (refined.base().kind != NodeKind::Str || refined.constraints.size() > MAX_SCANNED) return 0;
@@ -200,7 +122,7 @@ Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const Precompute& t
 }
 
 // Where the general loop must take over: past the leading run of items that
-// a homogeneous sequence passes without running Python code (a type kind, or
+// a homogeneous sequence passes without running Python code (a plain type, or
 // a str under pattern automata). The general loop walks the rest in full.
 [[gnu::noinline]] Py_ssize_t plain_prefix(const core::TupleShape& shape, WalkContext ctx, PyObject* const* items,
                                            Py_ssize_t n) {
@@ -214,9 +136,9 @@ Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const Precompute& t
 #else
   if (!shape.prefix.empty() || !shape.tail) return 0;
   const SchemaNode& tail = *shape.tail;
-  if (is_type_kind(tail.kind)) return first_type_mismatch(tail.kind, items, n);
-  if (tail.kind == NodeKind::Refined && ctx.precompute()) {
-    return first_pattern_mismatch(tail, *ctx.precompute(), items, n);
+  if (std::optional<PlainType> type = plain_type(tail.kind)) return first_type_mismatch(*type, items, n);
+  if (tail.kind == NodeKind::Refined && ctx.tables()) {
+    return first_pattern_mismatch(tail, *ctx.tables(), items, n);
   }
   return 0;
 #endif
@@ -264,7 +186,8 @@ bool walk_tuple_items(const core::TupleShape& shape, PyObject* tuple, Py_ssize_t
 }  // namespace
 
 bool walk_type_kind(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  return push_kind_error(has_kind_type(node.kind, value), node, value, path, ctx, errors);
+  const bool held = has_plain_type(plain_type(node.kind).value_or(PlainType::Nothing), value);
+  return push_kind_error(held, node, value, path, ctx, errors);
 }
 
 bool walk_literal(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {

@@ -27,10 +27,10 @@ using ErrorList = std::vector<ErrorItem>;
 // The cells of one check, owned by the entry point: the schema and its tables
 // it reads, and what the walk changes.
 struct CheckState {
-  CheckState(const CompiledSchema& checked, const Precompute* tables) : schema(&checked), precompute(tables) {}
+  CheckState(const CompiledSchema& checked, const CheckTables* read_tables) : schema(&checked), tables(read_tables) {}
 
   const CompiledSchema* schema;
-  const Precompute* precompute;
+  const CheckTables* tables;
   RecursionGuard guard;
   CheckMemo memo;
   PyRef first_fatal;  // the first exception that ends the check
@@ -58,7 +58,7 @@ struct WalkContext {
   WalkMode mode;
 
   const CompiledSchema* schema() const { return state->schema; }
-  const Precompute* precompute() const { return state->precompute; }
+  const CheckTables* tables() const { return state->tables; }
   bool reporting() const { return mode != WalkMode::BooleanOnly; }
   // Whether a failure is recorded now: once a fatal exception ends the check
   // its items are dropped, and their texts would run user code (repr).

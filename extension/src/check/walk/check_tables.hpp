@@ -1,7 +1,7 @@
-// A compiled schema's check plan: lookup tables built once per validator from
+// A compiled schema's check tables: lookups built once per validator from
 // the finished schema, shared read-only by every thread that checks with it,
 // and read by node slot (the numbers finalize_schema gives the nodes). The
-// walk gives the same answers without them (an empty Precompute is valid);
+// walk gives the same answers without them (an empty CheckTables is valid);
 // they only save work.
 #pragma once
 
@@ -99,7 +99,7 @@ struct PatternMatcher {
   std::optional<PatternDfa> dfa;
 };
 
-struct Precompute {
+struct CheckTables {
   // By node slot: the node the slot was given to, and its entry in the table
   // of its kind (records, literal unions, attribute names), NO_ENTRY where it
   // has none. A node is found only by its own address, so a node of another
@@ -114,9 +114,12 @@ struct Precompute {
   // By the address of a Regex constraint of the schema, sorted by it; found
   // without hashing the pattern text.
   std::vector<std::pair<const core::Constraint*, PatternMatcher>> matchers;
-  // Whether the JSON tree walk runs no Python code for this schema, so that
-  // it may decide a document without making Python objects.
-  bool json_tree_walk_pure = false;
+  // Whether the reading pass decides this schema's documents as it reads
+  // them: no walk of them runs Python code, and no node leaves a container to
+  // the tree walk (only the check's own course can: a memo, the stack's end).
+  // Otherwise validate_json and load make the objects at once and is_valid_json
+  // walks the tree: each document is read by one path that can finish it.
+  bool reading_pass_decides = false;
 
   // Lookups by node; nullptr (or an empty span) when the table has no entry.
   const RecordIndex* record(const core::SchemaNode& record) const;
@@ -138,6 +141,6 @@ struct Precompute {
 
 // The schema's tables, built by the first check that finds the cell empty.
 // Fails only with MemoryError.
-Result<const Precompute*> ensure_precompute(const CompiledSchema& schema);
+Result<const CheckTables*> ensure_check_tables(const CompiledSchema& schema);
 
 }  // namespace quillmar::ext

@@ -1,9 +1,10 @@
-#include "check/plan/precompute.hpp"
+#include "check/walk/check_tables.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <limits>
 
+#include "check/walk/json_stream_walk.hpp"
 #include "check/walk/json_walk.hpp"
 #include "compiled_schema.hpp"
 #include "py/once.hpp"
@@ -46,7 +47,8 @@ Py_hash_t str_text_hash(PyObject* str) {
 
 struct Filler {
   const ConstantPool& pool;
-  Precompute& out;
+  CheckTables& out;
+  bool leaves_to_tree_walk = false;  // a Refined node the reading walk cannot decide
 
   Result<void> node(const SchemaNode& n) {
     switch (n.kind) {
@@ -197,6 +199,7 @@ struct Filler {
 
   Result<void> refined(const SchemaNode& n) {
     if (auto done = node(n.base()); !done) return done;
+    if (!reading_walk_decides(n)) leaves_to_tree_walk = true;
     for (const core::Constraint& constraint : n.constraints) {
       if (constraint.kind != core::ConstraintKind::Regex) continue;
       if (out.regex_cache.find(constraint.pattern_text) == out.regex_cache.end()) {
@@ -270,28 +273,28 @@ std::optional<std::size_t> RecordIndex::find(std::string_view text) const {
   return at->second;
 }
 
-const RecordIndex* Precompute::record(const SchemaNode& record) const {
+const RecordIndex* CheckTables::record(const SchemaNode& record) const {
   const std::uint32_t at = entry(record);
   return at == NO_ENTRY ? nullptr : &records[at];
 }
 
-const LiteralSets* Precompute::literal_sets(const SchemaNode& union_node) const {
+const LiteralSets* CheckTables::literal_sets(const SchemaNode& union_node) const {
   const std::uint32_t at = entry(union_node);
   return at == NO_ENTRY ? nullptr : &literal_unions[at];
 }
 
-const re2::RE2* Precompute::pattern(std::string_view pattern_text) const {
+const re2::RE2* CheckTables::pattern(std::string_view pattern_text) const {
   auto at = regex_cache.find(pattern_text);
   return at == regex_cache.end() ? nullptr : at->second.get();
 }
 
-const PatternMatcher* Precompute::matcher(const core::Constraint& regex) const {
+const PatternMatcher* CheckTables::matcher(const core::Constraint& regex) const {
   auto at = std::lower_bound(matchers.begin(), matchers.end(), &regex,
                              [](const auto& entry, const core::Constraint* key) { return entry.first < key; });
   return at != matchers.end() && at->first == &regex ? &at->second : nullptr;
 }
 
-bool Precompute::text_matches(const core::Constraint& regex, std::string_view text) const {
+bool CheckTables::text_matches(const core::Constraint& regex, std::string_view text) const {
   if (const PatternMatcher* found = matcher(regex)) {
     return found->dfa ? found->dfa->matches(text) : pattern_matches(*found->regex, text);
   }
@@ -306,27 +309,27 @@ bool Precompute::text_matches(const core::Constraint& regex, std::string_view te
   return pattern_matches(*compiled_pattern, text);
 }
 
-std::span<const PyRef> Precompute::attribute_names_of(const SchemaNode& object) const {
+std::span<const PyRef> CheckTables::attribute_names_of(const SchemaNode& object) const {
   const std::uint32_t at = entry(object);
   if (at == NO_ENTRY) return {};
   return attribute_names[at];
 }
 
-void PrecomputeCellDeleter::operator()(PrecomputeCell* cell) const { delete cell; }
+void CheckTablesCellDeleter::operator()(CheckTablesCell* cell) const { delete cell; }
 
-PrecomputeCellPtr make_precompute_cell() { return PrecomputeCellPtr(new PrecomputeCell()); }
+CheckTablesCellPtr make_check_tables_cell() { return CheckTablesCellPtr(new CheckTablesCell()); }
 
-Result<const Precompute*> ensure_precompute(const CompiledSchema& schema) {
-  return schema.precompute->get_or_init([&schema]() -> Result<Precompute> {
-    Precompute tables;
+Result<const CheckTables*> ensure_check_tables(const CompiledSchema& schema) {
+  return schema.tables->get_or_init([&schema]() -> Result<CheckTables> {
+    CheckTables tables;
     tables.node_of_slot.assign(schema.slot_count, nullptr);
-    tables.entry_of_slot.assign(schema.slot_count, Precompute::NO_ENTRY);
+    tables.entry_of_slot.assign(schema.slot_count, CheckTables::NO_ENTRY);
     Filler filler{schema.pool, tables};
     QUILLMAR_TRY(filler.node(schema.root));
     QUILLMAR_TRY(filler.nodes(schema.definitions));
     std::sort(tables.matchers.begin(), tables.matchers.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    tables.json_tree_walk_pure = json_walk_runs_no_python(schema);
+    tables.reading_pass_decides = !filler.leaves_to_tree_walk && json_walk_runs_no_python(schema);
     return tables;
   });
 }
