@@ -56,7 +56,7 @@ class RecursionGuard {
       return Entry::Limit;
     }
     slots_[i] = Slot{identity, static_cast<std::uint32_t>(definition), static_cast<std::uint32_t>(size_)};
-    levels_[size_] = Level{identity, definition, static_cast<std::uint32_t>(path_depth)};
+    levels_[size_] = Level{identity, static_cast<std::uint32_t>(definition), static_cast<std::uint32_t>(path_depth)};
     ++entries_;
     if (++size_ > peak_) peak_ = size_;
     return Entry::Entered;
@@ -145,7 +145,7 @@ class RecursionGuard {
   };
   struct Level {
     const void* identity;
-    std::uint64_t definition;
+    std::uint32_t definition;
     std::uint32_t path_depth;
   };
 
