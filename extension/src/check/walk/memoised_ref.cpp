@@ -60,8 +60,6 @@ MemoMode memo_mode(WalkContext ctx, const ErrorList& errors) {
 
 namespace {
 
-constexpr std::uint32_t NO_LOOP = UINT32_MAX;
-
 // The definitions active on the value above a Ref step, which key an outcome
 // that met a loop through them. An empty run needs no context of its own: no
 // pair above it can be met again without the value holding itself.
@@ -94,14 +92,14 @@ MemoLookup begin_memo_step(CheckState& state, MemoSubject subject, const void* i
   bool free_kept = false;
   const CheckMemo::Outcome* known = find_budgeted(memo, place, free_kept);
   // An item is no value a pair above it stands on, unless it holds itself.
-  std::size_t lowest_on_value = RecursionGuard::NO_LOOP;
+  std::uint32_t lowest_on_value = RecursionGuard::NO_LOOP;
   if (!known && memo.keeps_on_value() && subject.own_pair()) {
     const RecursionGuard::SameValueRun run = guard.run_below_top();
     if (has_run_above(run)) {
       if (std::optional<std::uint32_t> index = memo.known_on_value(run.definitions)) {
         place.on_value = *index;
         known = find_budgeted(memo, place, free_kept);
-        lowest_on_value = run.lowest_level;
+        lowest_on_value = static_cast<std::uint32_t>(run.lowest_level);
       }
     }
   }
@@ -121,8 +119,7 @@ MemoLookup begin_memo_step(CheckState& state, MemoSubject subject, const void* i
   step.limits = static_cast<std::uint32_t>(guard.limits());
   step.cycles = static_cast<std::uint32_t>(guard.cycles());
   step.outer_peak = static_cast<std::uint32_t>(guard.restart_peak());
-  const std::size_t outer_lowest = guard.restart_lowest_loop();
-  step.outer_lowest_loop = outer_lowest == RecursionGuard::NO_LOOP ? NO_LOOP : static_cast<std::uint32_t>(outer_lowest);
+  step.outer_lowest_loop = guard.restart_lowest_loop();
   step.first_item = report ? static_cast<std::uint32_t>(report->errors.size()) : 0;
   step.schema = subject.schema;
   step.mode = mode;
@@ -146,7 +143,7 @@ void end_memo_step(CheckState& state, std::uint32_t step_index, PyObject* held, 
   const std::size_t levels = guard.peak() - levels_before;
   guard.merge_peak(step.outer_peak);
   const bool loops_above = guard.lowest_loop() < levels_before;
-  guard.merge_lowest_loop(step.outer_lowest_loop == NO_LOOP ? RecursionGuard::NO_LOOP : step.outer_lowest_loop);
+  guard.merge_lowest_loop(step.outer_lowest_loop);
   if (state.fatal_seen) return;
   const bool met_limit = static_cast<std::uint32_t>(guard.limits()) != step.limits;
   if (!met_limit && step.free_kept) return;

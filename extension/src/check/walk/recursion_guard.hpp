@@ -44,7 +44,6 @@ class RecursionGuard {
     std::size_t i = home(identity, definition);
     while (slots_[i].identity) {
       if (slots_[i].identity == identity && slots_[i].definition == definition) {
-        ++loops_;
         loop_depth_ = levels_[slots_[i].level].path_depth;
         merge_lowest_loop(slots_[i].level);
         return Entry::Loop;
@@ -106,19 +105,18 @@ class RecursionGuard {
   // Level limits met so far, counting those of outcomes reused.
   std::uint64_t limits() const { return limits_; }
   void count_limit() { ++limits_; }
-  // Loops met so far, and the path length where the pair of the newest loop
-  // was entered: a reporting walk that meets a pair deeper in the value than
-  // it entered it has found a value that holds itself.
-  std::uint64_t loops() const { return loops_; }
+  // The path length where the pair of the newest loop was entered: a
+  // reporting walk that meets a pair deeper in the value than it entered it
+  // has found a value that holds itself.
   std::size_t newest_loop_path_depth() const { return loop_depth_; }
   // The lowest level of a pair met as a loop since the last
   // restart_lowest_loop (NO_LOOP for none), which answers the one before it
   // so that the caller can merge it back: a walk whose loops all stand at or
   // above its own level met only pairs it entered itself.
-  static constexpr std::size_t NO_LOOP = SIZE_MAX;
-  std::size_t lowest_loop() const { return lowest_loop_; }
-  std::size_t restart_lowest_loop() { return std::exchange(lowest_loop_, NO_LOOP); }
-  void merge_lowest_loop(std::size_t level) {
+  static constexpr std::uint32_t NO_LOOP = UINT32_MAX;
+  std::uint32_t lowest_loop() const { return lowest_loop_; }
+  std::uint32_t restart_lowest_loop() { return std::exchange(lowest_loop_, NO_LOOP); }
+  void merge_lowest_loop(std::uint32_t level) {
     if (level < lowest_loop_) lowest_loop_ = level;
   }
   // Loops met through a value that holds itself, counting those of outcomes
@@ -165,11 +163,10 @@ class RecursionGuard {
   std::size_t size_ = 0;
   std::size_t peak_ = 0;
   std::uint64_t entries_ = 0;
-  std::uint64_t loops_ = 0;
   std::uint64_t limits_ = 0;
   std::uint64_t cycles_ = 0;
   std::size_t loop_depth_ = 0;
-  std::size_t lowest_loop_ = NO_LOOP;
+  std::uint32_t lowest_loop_ = NO_LOOP;
 };
 
 // A pair enter answered Entered for, left when the Ref step ends however it
