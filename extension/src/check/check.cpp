@@ -1,6 +1,7 @@
 #include "check/check.hpp"
 
 #include "check/walk/check_tables.hpp"
+#include "check/walk/report_walk.hpp"
 #include "check/walk/walk.hpp"
 #include "errors/distinct_items.hpp"
 #include "errors/report.hpp"
@@ -25,7 +26,7 @@ Result<void> check_or_raise(const CompiledSchema& schema, PyObject* value, bool 
   Path path;
   ErrorList errors;
   WalkMode mode = fail_fast ? WalkMode::FailFast : WalkMode::CollectAll;
-  bool member = walk(schema.root, value, path, WalkContext{&state, mode}, errors);
+  bool member = report_walk(schema.root, value, path, WalkContext{&state, mode}, errors);
   if (state.first_fatal) return fail_with(Error::from_exception(std::move(state.first_fatal)));
   if (member) return {};
   make_value_texts(errors);

@@ -2,7 +2,6 @@
 // complements, Refs and unresolved placeholders.
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <optional>
 
 #include "check/walk/check_tables.hpp"
@@ -13,9 +12,6 @@
 
 namespace quillmar::ext {
 namespace {
-
-// The report of a failing union walks at most this many members.
-constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
 
 // Each member in BooleanOnly, on the check's empty path and error list.
 [[gnu::noinline]] bool any_member_accepts(const std::vector<SchemaNode>& members, PyObject* value, WalkContext ctx) {
@@ -58,31 +54,9 @@ std::optional<bool> literal_union_lookup(const LiteralSets& sets, PyObject* valu
   return literal_union_lookup(*sets, value);
 }
 
-std::string member_kind_names(const std::vector<SchemaNode>& members) {
-  std::string names;
-  for (const SchemaNode& member : members) {
-    if (!names.empty()) names += ", ";
-    names += core::kind_name(member);
-  }
-  return names;
-}
-
-// How far below the union's own place the deepest item of a member reaches.
-std::size_t report_depth(const ErrorList& items, std::size_t base) {
-  std::size_t depth = 0;
-  for (const ErrorItem& item : items) depth = std::max(depth, item.path.size() > base ? item.path.size() - base : 0);
-  return depth;
-}
-
-void report_union(const std::vector<SchemaNode>& members, PyObject* value, Path& path, WalkContext ctx,
-                  ErrorList& errors);
-
 }  // namespace
 
-namespace {
-
-// The membership pass. A check that records nothing ends here, so the
-// union's own frame leaves the recursive path.
+// Out of line: the boolean walk's union step ends here in tail position.
 [[gnu::noinline]] bool union_accepts(const SchemaNode& node, PyObject* value, WalkContext ctx) {
   // The literal sets give the same answers as the member walk, so the
   // membership pass of the reporting modes may use them too.
@@ -90,53 +64,9 @@ namespace {
   return any_member_accepts(node.members(), value, ctx.with_mode(WalkMode::BooleanOnly));
 }
 
-}  // namespace
-
-bool walk_union(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  if (!ctx.reporting()) return union_accepts(node, value, ctx);
-  const std::uint64_t steps = ctx.state->guard.entered();
-  if (union_accepts(node, value, ctx)) return true;
-  if (!ctx.recording()) return false;
-  note_rewalk(steps, *ctx.state);
-  report_union(node.members(), value, path, ctx, errors);
-  return false;
+bool walk_union(const SchemaNode& node, PyObject* value, Path&, WalkContext ctx, ErrorList&) {
+  return union_accepts(node, value, ctx);
 }
-
-namespace {
-
-// The report shows the member whose failures reach deepest: a value that
-// fails inside a member gets that member's own items, one that fails every
-// member at this level gets a single union_error. Ties keep the first. Out of
-// line, so that the membership pass's frame stays small.
-[[gnu::noinline]] void push_union_error(const std::vector<SchemaNode>& members, PyObject* value, const Path& path,
-                                        ErrorList& errors) {
-  std::string expected = fmt::format("one of: {}", member_kind_names(members));
-  errors.push_back(make_error_item("union_error", std::move(expected), value, path));
-}
-
-[[gnu::noinline]] void report_union(const std::vector<SchemaNode>& members, PyObject* value, Path& path,
-                                    WalkContext ctx, ErrorList& errors) {
-  const std::size_t base = path.size();
-  const std::size_t walked = std::min(members.size(), MAX_UNION_REPORT_MEMBERS);
-  ErrorList best;
-  std::size_t best_depth = 0;
-  for (std::size_t i = 0; i < walked; ++i) {
-    ErrorList mine;
-    walk(members[i], value, path, ctx.with_mode(WalkMode::CollectAll), mine);
-    std::size_t depth = report_depth(mine, base);
-    if (i == 0 || depth > best_depth) {
-      best = std::move(mine);
-      best_depth = depth;
-    }
-  }
-  if (best_depth > 0) {
-    errors.insert(errors.end(), std::make_move_iterator(best.begin()), std::make_move_iterator(best.end()));
-  } else {
-    push_union_error(members, value, path, errors);
-  }
-}
-
-}  // namespace
 
 bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   bool all_accept = true;
@@ -162,17 +92,14 @@ namespace {
 }  // namespace
 
 bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  Path inner_path;
-  ErrorList inner_errors;
-  bool inner_accepts = walk(node.inner(), value, inner_path, ctx.with_mode(WalkMode::BooleanOnly), inner_errors);
+  CheckState& state = *ctx.state;
+  bool inner_accepts = walk(node.inner(), value, state.no_path, ctx.with_mode(WalkMode::BooleanOnly), state.no_errors);
   // A fatal exception inside made the inner answer meaningless.
-  if (ctx.state->fatal_seen) return false;
+  if (state.fatal_seen) return false;
   if (!inner_accepts) return true;
   if (ctx.reporting()) report_unexpected_match(node, value, path, errors);
   return false;
 }
-
-namespace {
 
 [[gnu::noinline]] bool refuse_ref(RecursionGuard::Entry entry, PyObject* value, const Path& path, WalkContext ctx,
                                   ErrorList& errors) {
@@ -193,19 +120,17 @@ namespace {
   return false;
 }
 
-}  // namespace
-
 bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   const std::uint64_t definition = node.definition();
   CheckState& state = *ctx.state;
   const RecursionGuard::Entry entry = state.guard.enter(value, definition, path.size());
   if (entry != RecursionGuard::Entry::Entered) return refuse_ref(entry, value, path, ctx, errors);
-  const ActivePair active(state.guard, value, definition);
-  const std::vector<SchemaNode>& definitions = ctx.schema()->definitions;
-  if (definition >= definitions.size()) return false;
-  const SchemaNode& body = definitions[definition];
-  if (!state.memo.on()) return walk(body, value, path, ctx, errors);
-  return walk_memoised(body, MemoSubject::definition(definition), value, path, ctx, errors);
+  if (definition >= ctx.schema()->definitions.size()) {
+    state.guard.leave(value, definition);
+    return false;
+  }
+  if (!state.memo.on()) return walk_entered_ref(definition, value, path, ctx, errors);
+  return walk_entered_ref_memoised(definition, value, path, ctx, errors);
 }
 
 bool walk_placeholder(const SchemaNode&, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {

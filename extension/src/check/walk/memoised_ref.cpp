@@ -171,12 +171,30 @@ bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkCo
 [[gnu::noinline]] bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path,
                                      WalkContext ctx, ErrorList& errors) {
   CheckState& state = *ctx.state;
-  const MemoReport report{value, path, errors};
-  const MemoReport* recorded = ctx.recording() ? &report : nullptr;
-  const MemoLookup lookup = begin_memo_step(state, subject, value, memo_mode(ctx, errors), recorded);
+  const MemoLookup lookup = begin_memo_step(state, subject, value, MemoMode::BooleanOnly, nullptr);
   if (lookup.known) return lookup.known->member;
   const bool member = walk(node, value, path, ctx, errors);
-  end_memo_step(state, lookup.step, value, member, recorded);
+  end_memo_step(state, lookup.step, value, member, nullptr);
+  return member;
+}
+
+[[gnu::noinline]] bool walk_entered_ref(std::uint64_t definition, PyObject* value, Path& path, WalkContext ctx,
+                                        ErrorList& errors) {
+  CheckState& state = *ctx.state;
+  const ActivePair active(state.guard, value, definition);
+  return walk(state.schema->definitions[definition], value, path, ctx, errors);
+}
+
+[[gnu::noinline]] bool walk_entered_ref_memoised(std::uint64_t definition, PyObject* value, Path& path,
+                                                 WalkContext ctx, ErrorList& errors) {
+  CheckState& state = *ctx.state;
+  // Left after the outcome is kept: the store reads the levels with the pair still entered.
+  const ActivePair active(state.guard, value, definition);
+  const MemoLookup lookup =
+      begin_memo_step(state, MemoSubject::definition(definition), value, MemoMode::BooleanOnly, nullptr);
+  if (lookup.known) return lookup.known->member;
+  const bool member = walk(state.schema->definitions[definition], value, path, ctx, errors);
+  end_memo_step(state, lookup.step, value, member, nullptr);
   return member;
 }
 

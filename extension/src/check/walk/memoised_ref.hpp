@@ -30,10 +30,18 @@ struct MemoSubject {
   bool own_pair() const { return schema < MAX_DEFINITIONS; }
 };
 
-// The walk of node over value, answered from the memo where the subject
-// already walked the value from a place like this one, and kept otherwise.
+// The boolean walk of node over value, answered from the memo where the
+// subject already walked the value from a place like this one, and kept
+// otherwise.
 bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path, WalkContext ctx,
                    ErrorList& errors);
+// The boolean walk of the body of a Ref step whose pair the guard entered,
+// without and with the memo; each leaves the pair as it ends. The Ref step
+// hands over in tail position, so a recursive level costs one of these
+// frames.
+bool walk_entered_ref(std::uint64_t definition, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+bool walk_entered_ref_memoised(std::uint64_t definition, PyObject* value, Path& path, WalkContext ctx,
+                               ErrorList& errors);
 
 // The outcome to reuse, replayed into the report when there is one; else no
 // outcome, and the step the body's walk is to end.

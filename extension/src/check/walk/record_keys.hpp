@@ -1,7 +1,9 @@
 // The key map a record rule reads, for the Python walk and the JSON tree walk.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 
 #include "check/walk/check_tables.hpp"
 #include "check/walk/walk.hpp"
@@ -13,5 +15,8 @@ namespace quillmar::ext {
 // is then stored as the check's fatal error. local lives on the heap, so the
 // rule's frame stays small on the walk's recursive path.
 const RecordIndex* record_keys(const SchemaNode& node, const WalkContext& ctx, std::unique_ptr<RecordIndex>& local);
+
+// The declared key an entry's key stands for: a str (or subclass) by its text.
+std::optional<std::size_t> declared_key(const RecordIndex& index, PyObject* key);
 
 }  // namespace quillmar::ext

@@ -1,6 +1,5 @@
-// Record and Object rules. A record is decided by a boolean pass that
-// records nothing; only when it fails in a reporting mode does a second pass
-// walk the dict again to record items.
+// Record and Object rules, as the boolean walk decides them; the reporting
+// walk runs the record's pass below before it records.
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -50,11 +49,14 @@ class SeenKeys {
   std::uint64_t* words_ = &inline_;
 };
 
-// The declared key an entry's key stands for: a str (or subclass) by its text.
+}  // namespace
+
 [[gnu::noinline]] std::optional<std::size_t> declared_key(const RecordIndex& index, PyObject* key) {
   if (!PyUnicode_Check(key)) return std::nullopt;
   return index.find(key);
 }
+
+namespace {
 
 // Boolean walks on the check's empty path and error list.
 struct BooleanWalk {
@@ -71,9 +73,10 @@ struct BooleanWalk {
   }
 };
 
+}  // namespace
+
 // The entry is held while it is walked: Python code run by the walk may
-// drop the dict's own references. held: the references the caller holds to
-// the value besides the dict's.
+// drop the dict's own references.
 [[gnu::noinline]] bool some_pair_matches(const std::vector<ExtrasPair>& extras, PyObject* key, PyObject* value,
                                          Py_ssize_t held, WalkContext ctx) {
   PyRef hold_key = PyRef::borrow(key);
@@ -86,6 +89,8 @@ struct BooleanWalk {
     return false;
   });
 }
+
+namespace {
 
 // Every field declaring the key accepts the value.
 [[gnu::noinline]] bool key_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* value,
@@ -121,13 +126,15 @@ constexpr bool BORROWED_ENTRIES = true;
 // the entry's own where entries are held.
 constexpr Py_ssize_t HELD_ENTRY_VALUE = BORROWED_ENTRIES ? 1 : 2;
 
-// Ends the check: a fatal exception, which walk_record tells apart from a
-// plain refusal.
+}  // namespace
+
 [[gnu::noinline, gnu::cold]] bool abort_dict_changed(const char* message, CheckState& state) {
   PyErr_SetString(PyExc_RuntimeError, message);
   abort_check(state);
   return false;
 }
+
+namespace {
 
 // As some_pair_matches, for a declared key.
 [[gnu::noinline]] bool declared_value_matches(const SchemaNode& node, const RecordKey& key, PyObject* key_object,
@@ -137,6 +144,8 @@ constexpr Py_ssize_t HELD_ENTRY_VALUE = BORROWED_ENTRIES ? 1 : 2;
   BooleanWalk check(ctx);
   return key_value_matches(node, key, value, HELD_ENTRY_VALUE, check);
 }
+
+}  // namespace
 
 // Its frame stays on the recursive path while the values are walked: the
 // walks and the holds of each entry are out of line.
@@ -205,186 +214,13 @@ constexpr Py_ssize_t HELD_ENTRY_VALUE = BORROWED_ENTRIES ? 1 : 2;
   }
 }
 
-// str() of a key as the text of a path segment: turned into text as safe_repr
-// turns a repr, but whole. When str() raises: safe_repr of the key where
-// extras pairs exist, the empty text for a closed record.
-std::string undeclared_key_text(PyObject* key, bool has_extras) {
-  PyRef text = PyRef::steal(PyObject_Str(key));
-  if (!text) {
-    PyErr_Clear();
-    return has_extras ? safe_repr(key) : std::string();
-  }
-  // A str subclass shows through its own str(), with the value texts' fallbacks.
-  return shown_text(text.get());
-}
-
-class RecordReport {
- public:
-  RecordReport(const SchemaNode& node, PyObject* dict, Path& path, WalkContext ctx, ErrorList& errors)
-      : node_(node), dict_(dict), path_(path), ctx_(ctx), errors_(errors) {}
-
-  void run() {
-    std::unique_ptr<RecordIndex> local;
-    const RecordIndex* index = record_keys(node_, ctx_, local);
-    if (!index) return;
-    if (!declared_keys(*index)) return;
-    undeclared_entries(*index);
-  }
-
- private:
-  // Outside CollectAll the report ends once any item stands in the list, also
-  // one recorded before it began (an extras key that failed before its value
-  // was reported); after a fatal exception the answer is settled, so no more
-  // user code runs.
-  bool done() const { return ctx_.state->fatal_seen || (ctx_.stops_at_first_failure() && !errors_.empty()); }
-
-  // Declared keys are found by text, as the boolean pass finds them, so the
-  // two agree on whether a key is present. Keys in the order first declared;
-  // answers whether the report goes on.
-  [[gnu::noinline]] bool declared_keys(const RecordIndex& index) {
-    if (index.keys().empty()) return true;
-    std::vector<std::pair<std::size_t, PyRef>> found;  // (declared key, value) in dict order
-    if (!declared_entries(index, found)) return false;
-    auto next = found.begin();
-    for (std::size_t k = 0; k < index.keys().size(); ++k) {
-      const RecordKey& record_key = index.keys()[k];
-      auto end = std::find_if(next, found.end(), [k](const auto& entry) { return entry.first != k; });
-      if (next == end && record_key.required) push_missing_key(record_key.text);
-      for (; next != end; ++next) {
-        for (std::uint32_t field : record_key.fields) {
-          const std::uint64_t steps = ctx_.state->guard.entered();
-          push_key_segment(path_, record_key.text);
-          walk_held_item(node_.fields[field].node, next->second.get(), 1, path_, ctx_, errors_);
-          path_.pop_back();
-          if (done()) return false;
-          note_rewalk(steps, *ctx_.state);
-        }
-      }
-      if (done()) return false;
-    }
-    return true;
-  }
-
-  // The entries of declared keys, stably sorted by declared key; false when
-  // the dict changed while read.
-  [[gnu::noinline]] bool declared_entries(const RecordIndex& index, std::vector<std::pair<std::size_t, PyRef>>& found) {
-    found.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict_)));
-    DictEntries entries(dict_);
-    PyRef key;
-    PyRef item;
-    for (;;) {
-      DictEntries::Step step = entries.next(key, item);
-      if (step == DictEntries::Step::End) break;
-      if (step == DictEntries::Step::Changed) {
-        abort_dict_changed(entries.changed_message(), *ctx_.state);
-        return false;
-      }
-      if (std::optional<std::size_t> declared = declared_key(index, key.get())) {
-        found.emplace_back(*declared, std::move(item));
-      }
-    }
-    // A few entries are sorted by insertion, which needs no buffer.
-    auto by_key = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (found.size() <= 32) {
-      for (std::size_t i = 1; i < found.size(); ++i) {
-        for (std::size_t j = i; j > 0 && by_key(found[j], found[j - 1]); --j) std::swap(found[j], found[j - 1]);
-      }
-    } else {
-      std::stable_sort(found.begin(), found.end(), by_key);
-    }
-    return true;
-  }
-
-  [[gnu::noinline]] void undeclared_entries(const RecordIndex& index) {
-    DictEntries entries(dict_);
-    PyRef key;
-    PyRef item;
-    for (;;) {
-      DictEntries::Step step = entries.next(key, item);
-      if (step == DictEntries::Step::End) return;
-      if (step == DictEntries::Step::Changed) {
-        abort_dict_changed(entries.changed_message(), *ctx_.state);
-        return;
-      }
-      if (declared_key(index, key.get())) continue;
-      if (some_pair_matches(node_.extras, key.get(), item.get(), 1, ctx_)) continue;
-      if (!node_.extras.empty()) {
-        // Reported against the first pair only: its key and value walks both run.
-        const ExtrasPair& first = node_.extras.front();
-        push_undeclared_key_segment(key.get());
-        walk(first.key, key.get(), path_, ctx_, errors_);
-        walk_held_item(first.value, item.get(), 1, path_, ctx_, errors_);
-        path_.pop_back();
-      } else {
-        push_extra_forbidden(key.get());
-      }
-      if (done()) return;
-    }
-  }
-
-  // Item texts are built out of line, off the walk's recursive path.
-  [[gnu::noinline]] void push_missing_key(const std::string& key) {
-    errors_.push_back(
-        make_keyed_error_item(path_, key, "missing_key", fmt::format("required key {}", quoted_text(key)), "missing"));
-  }
-
-  [[gnu::noinline]] void push_undeclared_key_segment(PyObject* key) {
-    path_.push_back(PathSegment::named(truncate_text(undeclared_key_text(key, true), KEY_TEXT_MAX_CHARS)));
-  }
-
-  [[gnu::noinline]] void push_extra_forbidden(PyObject* key) {
-    std::string text = undeclared_key_text(key, false);
-    std::string shown = quoted_text(text);
-    errors_.push_back(
-        make_keyed_error_item(path_, std::move(text), "extra_forbidden", "no unexpected key", std::move(shown)));
-  }
-
-  const SchemaNode& node_;
-  PyObject* dict_;
-  Path& path_;
-  WalkContext ctx_;
-  ErrorList& errors_;
-};
-
-// The attribute name: interned in the check tables, else made now.
 PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std::string& key) {
   if (field < names.size()) return names[field].clone();
   return PyRef::steal(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
 }
 
-}  // namespace
-
-namespace {
-
-// The second pass, out of line: the recursive path through a record keeps
-// only the boolean pass's frame.
-[[gnu::noinline]] void report_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx,
-                                     ErrorList& errors) {
-  if (!PyDict_Check(value)) {
-    errors.push_back(make_error_item("dict_type", "dict", value, path));
-    return;
-  }
-  PyRef held = PyRef::borrow(value);
-  RecordReport(node, held.get(), path, ctx, errors).run();
-}
-
-[[gnu::noinline]] bool walk_record_reporting(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx,
-                                            ErrorList& errors) {
-  const std::uint64_t steps = ctx.state->guard.entered();
-  if (dict_matches_record(node, value, ctx)) return true;
-  if (ctx.state->fatal_seen) return false;
-  note_rewalk(steps, *ctx.state);
-  report_record(node, value, path, ctx, errors);
-  return false;
-}
-
-}  // namespace
-
-// A check that records nothing leaves the boolean pass in tail position, so
-// the record takes one frame of the recursive path.
-bool walk_record(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  if (!ctx.reporting()) return dict_matches_record(node, value, ctx);
-  return walk_record_reporting(node, value, path, ctx, errors);
+bool walk_record(const SchemaNode& node, PyObject* value, Path&, WalkContext ctx, ErrorList&) {
+  return dict_matches_record(node, value, ctx);
 }
 
 bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
@@ -393,41 +229,21 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
   // Attribute reads run user code that may drop every other reference.
   PyRef held_value = PyRef::borrow(value);
   PyRef held_class = PyRef::borrow(cls);
-  if (!fold_outcome(PyObject_IsInstance(value, cls), *ctx.state)) {
-    if (ctx.recording()) errors.push_back(make_error_item("instance_type", class_name_text(cls), value, path));
-    return false;
-  }
+  if (!fold_outcome(PyObject_IsInstance(value, cls), *ctx.state)) return false;
   std::span<const PyRef> names = ctx.tables()->attribute_names_of(node);
-  bool all_ok = true;
   for (std::size_t i = 0; i < node.fields.size(); ++i) {
     if (ctx.state->fatal_seen) return false;
     const RecordField& field = node.fields[i];
     PyRef name = attribute_name(names, i, field.key);
     PyRef attribute = name ? PyRef::steal(PyObject_GetAttr(value, name.get())) : PyRef();
-    bool ok = false;
     if (!attribute) {
       PyRef exception = PyRef::steal(PyErr_GetRaisedException());
-      if (exception && is_fatal_exception(exception.get())) {
-        store_fatal_error(std::move(exception), *ctx.state);
-        return false;
-      }
-      if (ctx.reporting()) {
-        errors.push_back(make_keyed_error_item(path, field.key, "missing_attribute",
-                                               fmt::format("attribute {}", quoted_text(field.key)), "missing"));
-      }
-    } else if (ctx.reporting()) {
-      push_key_segment(path, field.key);
-      ok = walk_held_item(field.node, attribute.get(), 1, path, ctx, errors);
-      path.pop_back();
-    } else {
-      ok = walk_held_item(field.node, attribute.get(), 1, path, ctx, errors);
+      if (exception && is_fatal_exception(exception.get())) store_fatal_error(std::move(exception), *ctx.state);
+      return false;
     }
-    if (!ok) {
-      all_ok = false;
-      if (ctx.stops_at_first_failure()) break;
-    }
+    if (!walk_held_item(field.node, attribute.get(), 1, path, ctx, errors)) return false;
   }
-  return all_ok;
+  return true;
 }
 
 }  // namespace quillmar::ext

@@ -187,8 +187,6 @@ bool check_constraint(const core::Constraint& constraint, PyObject* value, const
   return ConstraintCheck{value, path, ctx, errors}.run(constraint);
 }
 
-namespace {
-
 // Out of line, in tail position: the constraints' locals stay off the frame
 // that is live while the base walks the value.
 [[gnu::noinline]] bool constraints_hold(const SchemaNode& node, PyObject* value, const Path& path, WalkContext ctx,
@@ -206,8 +204,6 @@ namespace {
   }
   return all_ok;
 }
-
-}  // namespace
 
 bool walk_refined(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   if (!walk(node.base(), value, path, ctx, errors)) return false;

@@ -8,6 +8,7 @@
 
 #include "check/walk/check_tables.hpp"
 #include "check/walk/plain_types.hpp"
+#include "check/walk/sequence_shape.hpp"
 #include "check/walk/walk.hpp"
 #include "text.hpp"
 
@@ -25,38 +26,13 @@ int literal_outcome(PyObject* value, PyObject* literal) {
   return truth;
 }
 
-// After a failing position: the loop ends in the stopping modes, and in
-// every mode once the check holds a fatal exception (its items are dropped
-// anyway, and no more user code may run).
-bool stops_here(WalkContext ctx) { return ctx.stops_at_first_failure() || ctx.state->fatal_seen; }
-
-// The reporting walk of an item below its index, out of line: the segment's
-// push is no part of the boolean walk's frame.
-[[gnu::noinline]] bool walk_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Path& path,
-                                    WalkContext ctx, ErrorList& errors) {
-  push_index_segment(path, i);
-  bool ok = walk(node, item, path, ctx, errors);
-  path.pop_back();
-  return ok;
-}
-
-[[gnu::noinline]] bool walk_shared_item_at(const SchemaNode& node, std::uint64_t i, PyObject* item, Path& path,
-                                           WalkContext ctx, ErrorList& errors) {
-  if (!ctx.reporting()) return walk_shared_item(node, item, path, ctx, errors);
-  push_index_segment(path, i);
-  bool ok = walk_shared_item(node, item, path, ctx, errors);
-  path.pop_back();
-  return ok;
-}
-
 // held: the references the container's walk holds to the item.
-bool walk_item(const core::TupleShape& shape, std::uint64_t i, PyObject* item, Py_ssize_t held, Path& path,
+bool walk_item(const ShapeView& shape, std::uint64_t i, PyObject* item, Py_ssize_t held, Path& path,
                WalkContext ctx, ErrorList& errors) {
-  const SchemaNode* node = i < shape.prefix.size() ? shape.prefix[i] : shape.tail;
+  const SchemaNode* node = shape.at(i);
   if (!node) return false;
-  if (is_shared_container(item, held)) return walk_shared_item_at(*node, i, item, path, ctx, errors);
-  if (!ctx.reporting()) return walk_fast(*node, item, path, ctx, errors);
-  return walk_item_at(*node, i, item, path, ctx, errors);
+  if (is_shared_container(item, held)) return walk_shared_item(*node, item, path, ctx, errors);
+  return walk_fast(*node, item, path, ctx, errors);
 }
 
 // The position of the first item that fails a plain type, or n. The type is
@@ -124,18 +100,21 @@ Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const CheckTables& 
 // Where the general loop must take over: past the leading run of items that
 // a homogeneous sequence passes without running Python code (a plain type, or
 // a str under pattern automata). The general loop walks the rest in full.
-[[gnu::noinline]] Py_ssize_t plain_prefix(const core::TupleShape& shape, WalkContext ctx, PyObject* const* items,
-                                           Py_ssize_t n) {
+}  // namespace
+
+[[gnu::noinline]] Py_ssize_t plain_prefix(std::size_t prefix, const SchemaNode* tail_node, WalkContext ctx,
+                                           PyObject* const* items, Py_ssize_t n) {
 #ifdef Py_GIL_DISABLED
   // Another thread may change a list under the scan; the general loop holds each item.
-  (void)shape;
+  (void)prefix;
+  (void)tail_node;
   (void)ctx;
   (void)items;
   (void)n;
   return 0;
 #else
-  if (!shape.prefix.empty() || !shape.tail) return 0;
-  const SchemaNode& tail = *shape.tail;
+  if (prefix != 0 || !tail_node) return 0;
+  const SchemaNode& tail = *tail_node;
   if (std::optional<PlainType> type = plain_type(tail.kind)) return first_type_mismatch(*type, items, n);
   if (tail.kind == NodeKind::Refined && ctx.tables()) {
     return first_pattern_mismatch(tail, *ctx.tables(), items, n);
@@ -144,13 +123,14 @@ Py_ssize_t first_pattern_mismatch(const SchemaNode& refined, const CheckTables& 
 #endif
 }
 
+namespace {
+
 // A list may change under Python code run by the check: the loop re-reads its
 // length and never follows it past n.
-bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n, Path& path, WalkContext ctx,
+bool walk_list_items(const ShapeView& shape, PyObject* list, Py_ssize_t n, Path& path, WalkContext ctx,
                      ErrorList& errors) {
-  Py_ssize_t start = plain_prefix(shape, ctx, reinterpret_cast<PyListObject*>(list)->ob_item, n);
+  Py_ssize_t start = plain_prefix(shape.prefix, shape.tail, ctx, reinterpret_cast<PyListObject*>(list)->ob_item, n);
   if (start == n) return true;
-  bool all_ok = true;
   for (Py_ssize_t i = start; i < n && i < PyList_GET_SIZE(list); ++i) {
 #ifdef Py_GIL_DISABLED
     PyRef item = PyRef::steal(PyList_GetItemRef(list, i));
@@ -161,26 +141,21 @@ bool walk_list_items(const core::TupleShape& shape, PyObject* list, Py_ssize_t n
 #else
     PyRef item = PyRef::borrow(PyList_GET_ITEM(list, i));
 #endif
-    if (!walk_item(shape, static_cast<std::uint64_t>(i), item.get(), 1, path, ctx, errors)) {
-      all_ok = false;
-      if (stops_here(ctx)) break;
-    }
+    if (!walk_item(shape, static_cast<std::uint64_t>(i), item.get(), 1, path, ctx, errors)) return false;
   }
-  return all_ok;
+  return true;
 }
 
-bool walk_tuple_items(const core::TupleShape& shape, PyObject* tuple, Py_ssize_t n, Path& path, WalkContext ctx,
+bool walk_tuple_items(const ShapeView& shape, PyObject* tuple, Py_ssize_t n, Path& path, WalkContext ctx,
                       ErrorList& errors) {
-  Py_ssize_t start = plain_prefix(shape, ctx, reinterpret_cast<PyTupleObject*>(tuple)->ob_item, n);
+  Py_ssize_t start = plain_prefix(shape.prefix, shape.tail, ctx, reinterpret_cast<PyTupleObject*>(tuple)->ob_item, n);
   if (start == n) return true;
-  bool all_ok = true;
   for (Py_ssize_t i = start; i < n; ++i) {
     if (!walk_item(shape, static_cast<std::uint64_t>(i), PyTuple_GET_ITEM(tuple, i), 0, path, ctx, errors)) {
-      all_ok = false;
-      if (stops_here(ctx)) break;
+      return false;
     }
   }
-  return all_ok;
+  return true;
 }
 
 }  // namespace
@@ -202,21 +177,14 @@ bool walk_literal(const SchemaNode& node, PyObject* value, Path& path, WalkConte
 }
 
 bool walk_sequence(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  std::optional<core::TupleShape> shape = core::tuple_shape(node.seq_pattern());
+  std::optional<ShapeView> shape = shape_of(node.seq_pattern());
   if (!shape) return false;
   bool is_list = node.seq_kind == core::SeqKind::List;
-  if (is_list ? !PyList_Check(value) : !PyTuple_Check(value)) {
-    push_error(is_list ? "list_type" : "tuple_type", is_list ? "list" : "tuple", value, path, ctx, errors);
-    return false;
-  }
+  if (is_list ? !PyList_Check(value) : !PyTuple_Check(value)) return false;
   Py_ssize_t n = Py_SIZE(value);
-  std::size_t p = shape->prefix.size();
+  std::size_t p = shape->prefix;
   bool length_ok = shape->tail ? static_cast<std::size_t>(n) >= p : static_cast<std::size_t>(n) == p;
-  if (!length_ok) {
-    push_length_error(is_list ? "list_length" : "tuple_length", is_list ? "list" : "tuple", p, shape->tail != nullptr,
-                      value, path, ctx, errors);
-    return false;
-  }
+  if (!length_ok) return false;
   if (n == 0) return true;
   return is_list ? walk_list_items(*shape, value, n, path, ctx, errors)
                  : walk_tuple_items(*shape, value, n, path, ctx, errors);
@@ -225,10 +193,7 @@ bool walk_sequence(const SchemaNode& node, PyObject* value, Path& path, WalkCont
 bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
   bool frozen = node.kind == NodeKind::FrozenSet;
   // A frozenset is no set and a set no frozenset, subclasses aside.
-  if (frozen ? !PyFrozenSet_Check(value) : !PySet_Check(value)) {
-    push_error(frozen ? "frozen_set_type" : "set_type", frozen ? "frozenset" : "set", value, path, ctx, errors);
-    return false;
-  }
+  if (frozen ? !PyFrozenSet_Check(value) : !PySet_Check(value)) return false;
   // The base iterator, so a subclass's __iter__ never runs; it raises
   // RuntimeError when the set changes size, which ends the whole check.
   PyRef iterator = PyRef::steal(PySet_Type.tp_iter(value));
@@ -240,7 +205,7 @@ bool walk_set(const SchemaNode& node, PyObject* value, Path& path, WalkContext c
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
     if (!walk_held_item(node.element(), item.get(), 1, path, ctx, errors)) {
       all_ok = false;
-      if (stops_here(ctx)) break;
+      break;
     }
   }
   if (PyErr_Occurred()) {

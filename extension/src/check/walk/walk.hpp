@@ -1,10 +1,13 @@
-// The validation walk: one value against one schema node, in one of three
-// modes, recording an ErrorItem for each failure in the reporting modes.
+// The validation walk: one value against one schema node, by native
+// recursion. It decides membership (BooleanOnly); in the reporting modes it
+// records the failures of the kinds that walk no item of the value, and
+// report_walk walks the containers and combinators around them.
 #pragma once
 
 #include <Python.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,6 +117,8 @@ bool fail_out_of_stack(CheckState& state);
 // Takes the pending exception and ends the check with it whatever its class
 // (a container that changed while it was read).
 void abort_check(CheckState& state);
+// Ends the check with RuntimeError: a dict changed while it was read.
+bool abort_dict_changed(const char* message, CheckState& state);
 
 // A C API truth answer (1, 0, or -1 with an exception set) as membership: an
 // ordinary exception is cleared and means not a member, a fatal one is stored.
@@ -156,6 +161,25 @@ bool walk_complement(const SchemaNode& node, PyObject* value, Path& path, WalkCo
 bool walk_ref(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
 bool walk_placeholder(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
 bool walk_refined(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors);
+
+// The passes of the container rules that the reporting walk runs as the walk
+// does: a union's and a record's boolean pass before they record, a
+// Refined node's constraints once its base admitted the value, and the run
+// of a homogeneous sequence that passes without Python code.
+bool union_accepts(const SchemaNode& node, PyObject* value, WalkContext ctx);
+bool dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx);
+// Whether some extras pair admits an undeclared entry; held: the references
+// the caller holds to the value besides the dict's.
+bool some_pair_matches(const std::vector<core::ExtrasPair>& extras, PyObject* key, PyObject* value,
+                       Py_ssize_t held, WalkContext ctx);
+bool constraints_hold(const SchemaNode& node, PyObject* value, const Path& path, WalkContext ctx,
+                      ErrorList& errors);
+Py_ssize_t plain_prefix(std::size_t prefix, const SchemaNode* tail, WalkContext ctx, PyObject* const* items,
+                        Py_ssize_t n);
+// An object field's attribute name: interned in the check tables, else made now.
+PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std::string& key);
+// A Ref step whose pair the guard refused: a loop or the level limit.
+bool refuse_ref(RecursionGuard::Entry entry, PyObject* value, const Path& path, WalkContext ctx, ErrorList& errors);
 
 // One constraint of a Refined node against a value its base admitted; records
 // at most one item, at the node's own path.
