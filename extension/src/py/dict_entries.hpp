@@ -20,14 +20,14 @@ class DictEntries {
   // The next entry, borrowed: valid until Python code runs. Only where the
   // interpreter's lock keeps other threads out (a build with the GIL).
   Step next_borrowed(PyObject*& key, PyObject*& value) {
-    if (PyDict_GET_SIZE(dict_.get()) != size_) return changed("dictionary changed size during iteration");
+    if (PyDict_GET_SIZE(dict_.get()) != size_) return Step::Changed;
     if (!PyDict_Next(dict_.get(), &position_, &key, &value)) return Step::End;
     return counted();
   }
 
   // The next entry, held.
   Step next(PyRef& key, PyRef& value) {
-    if (PyDict_GET_SIZE(dict_.get()) != size_) return changed("dictionary changed size during iteration");
+    if (PyDict_GET_SIZE(dict_.get()) != size_) return Step::Changed;
     int found = 0;
     PyRef next_key;
     PyRef next_value;
@@ -48,26 +48,24 @@ class DictEntries {
     return counted();
   }
 
-  // After Changed: the RuntimeError's text.
-  const char* changed_message() const { return message_; }
+  // After Changed: the RuntimeError's text, read from the dict as next()
+  // left it, so the iteration keeps no word for it.
+  const char* changed_message() const {
+    return PyDict_GET_SIZE(dict_.get()) != size_ ? "dictionary changed size during iteration"
+                                                 : "dictionary keys changed during iteration";
+  }
 
  private:
   // Same size yet more entries than at the start: keys were replaced.
   Step counted() {
-    if (left_-- == 0) return changed("dictionary keys changed during iteration");
+    if (left_-- == 0) return Step::Changed;
     return Step::Entry;
-  }
-
-  Step changed(const char* message) {
-    message_ = message;
-    return Step::Changed;
   }
 
   PyRef dict_;
   Py_ssize_t size_;
   Py_ssize_t left_;
   Py_ssize_t position_ = 0;
-  const char* message_ = "";
 };
 
 // visit(key, value) -> Result<void>, with both held strongly for the call, so

@@ -26,17 +26,14 @@ using core::RecordField;
 class SeenKeys {
  public:
   explicit SeenKeys(std::size_t count) {
-    if (count > 64) {
-      heap_ = std::make_unique<std::uint64_t[]>((count + 63) / 64);
-      words_ = heap_.get();
-    }
+    if (count > 64) heap_ = std::make_unique<std::uint64_t[]>((count + 63) / 64);
   }
   SeenKeys(const SeenKeys&) = delete;
   SeenKeys& operator=(const SeenKeys&) = delete;
 
   // Whether the key is new.
   bool insert(std::size_t key) {
-    std::uint64_t& word = words_[key / 64];
+    std::uint64_t& word = heap_ ? heap_[key / 64] : inline_;
     const std::uint64_t bit = std::uint64_t{1} << (key % 64);
     const bool fresh = (word & bit) == 0;
     word |= bit;
@@ -46,7 +43,6 @@ class SeenKeys {
  private:
   std::uint64_t inline_ = 0;
   std::unique_ptr<std::uint64_t[]> heap_;  // zeroed
-  std::uint64_t* words_ = &inline_;
 };
 
 }  // namespace
@@ -145,73 +141,106 @@ namespace {
   return key_value_matches(node, key, value, HELD_ENTRY_VALUE, check);
 }
 
-}  // namespace
+// The next entry of the pass, borrowed where the build allows it.
+[[gnu::always_inline]] inline DictEntries::Step next_entry(DictEntries& entries, PyRef& held_key, PyRef& held_item,
+                                                           PyObject*& key, PyObject*& item) {
+  if constexpr (BORROWED_ENTRIES) return entries.next_borrowed(key, item);
+  DictEntries::Step step = entries.next(held_key, held_item);
+  key = held_key.get();
+  item = held_item.get();
+  return step;
+}
+
+// An entry no declared key names, against the extras pairs; the single pair,
+// when there is one, tried by type first. Part of the pass's own frame: the
+// value walked from it, records nested through their extras take one frame
+// less per level.
+[[gnu::always_inline]] inline bool extra_entry_matches(const SchemaNode& node, PyObject* key, PyObject* item,
+                                                       WalkContext ctx) {
+  const ExtrasPair* only_pair = node.extras.size() == 1 ? &node.extras.front() : nullptr;
+  const bool key_by_type = only_pair && !ctx.state->fatal_seen && passes_by_type(only_pair->key, key);
+  if (key_by_type && passes_by_type(only_pair->value, item)) return true;
+  if (!key_by_type) return some_pair_matches(node.extras, key, item, BORROWED_ENTRIES ? 0 : 1, ctx);
+  // The key is not read again.
+  PyRef hold_item = PyRef::borrow(item);
+  CheckState& state = *ctx.state;
+  const std::uint64_t steps = state.guard.entered();
+  if (walk_held_item(only_pair->value, item, HELD_ENTRY_VALUE, state.no_path, ctx.with_mode(WalkMode::BooleanOnly),
+                     state.no_errors)) {
+    return true;
+  }
+  note_rewalk(steps, state);
+  return false;
+}
+
+// A record that declares no key (dict[K, V] among them): every entry is an
+// extra, and nothing is counted.
+[[gnu::noinline]] bool dict_matches_extras(const SchemaNode& node, PyObject* value, WalkContext ctx) {
+  DictEntries entries(value);
+  PyRef held_key;
+  PyRef held_item;
+  for (;;) {
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    const DictEntries::Step step = next_entry(entries, held_key, held_item, key, item);
+    if (step == DictEntries::Step::End) return true;
+    if (step == DictEntries::Step::Changed) return abort_dict_changed(entries.changed_message(), *ctx.state);
+    if (!extra_entry_matches(node, key, item, ctx)) return false;
+  }
+}
 
 // Its frame stays on the recursive path while the values are walked: the
 // walks and the holds of each entry are out of line.
-[[gnu::noinline]] bool dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
-  if (!PyDict_Check(value)) return false;
-  std::unique_ptr<RecordIndex> local;
-  const RecordIndex* index = record_keys(node, ctx, local);
-  if (!index) return false;
-  std::uint64_t remaining = index->required_count();
-  const bool has_keys = !index->keys().empty();
-  SeenKeys seen(index->keys().size());
+[[gnu::noinline]] bool dict_matches_keys(const SchemaNode& node, const RecordIndex& index, PyObject* value,
+                                         WalkContext ctx) {
+  std::uint64_t remaining = index.required_count();
+  SeenKeys seen(index.keys().size());
   DictEntries entries(value);
-  // The single extras pair, when there is one, tried by type first.
-  const ExtrasPair* only_pair = node.extras.size() == 1 ? &node.extras.front() : nullptr;
   PyRef held_key;
   PyRef held_item;
   std::size_t expected = 0;  // the declared key that follows the last one met
   for (;;) {
     PyObject* key = nullptr;
     PyObject* item = nullptr;
-    DictEntries::Step step;
-    if constexpr (BORROWED_ENTRIES) {
-      step = entries.next_borrowed(key, item);
-    } else {
-      step = entries.next(held_key, held_item);
-      key = held_key.get();
-      item = held_item.get();
-    }
+    const DictEntries::Step step = next_entry(entries, held_key, held_item, key, item);
     if (step == DictEntries::Step::End) return remaining == 0;
     if (step == DictEntries::Step::Changed) return abort_dict_changed(entries.changed_message(), *ctx.state);
     std::optional<std::size_t> declared;
-    if (has_keys) {
-      // The key object itself identifies its text, as find's first test does.
-      if (expected < index->keys().size() && key == index->key_object(expected)) {
-        declared = expected;
-      } else {
-        declared = declared_key(*index, key);
-      }
-      if (declared) expected = *declared + 1;
+    // The key object itself identifies its text, as find's first test does.
+    if (expected < index.keys().size() && key == index.key_object(expected)) {
+      declared = expected;
+    } else {
+      declared = declared_key(index, key);
     }
     if (declared) {
-      const RecordKey& record_key = index->keys()[*declared];
+      expected = *declared + 1;
+      const RecordKey& record_key = index.keys()[*declared];
       const bool by_type = record_key.fields.size() == 1 && !ctx.state->fatal_seen &&
                            passes_by_type(node.fields[record_key.fields.front()].node, item);
       if (!by_type && !declared_value_matches(node, record_key, key, item, ctx)) return false;
       if (seen.insert(*declared) && record_key.required) --remaining;
-    } else {
-      const bool key_by_type = only_pair && !ctx.state->fatal_seen && passes_by_type(only_pair->key, key);
-      if (key_by_type && passes_by_type(only_pair->value, item)) continue;
-      if (!key_by_type) {
-        if (!some_pair_matches(node.extras, key, item, BORROWED_ENTRIES ? 0 : 1, ctx)) return false;
-        continue;
-      }
-      // The value walked from this frame: records nested through their
-      // extras take one frame less per level.
-      PyRef hold_key = PyRef::borrow(key);
-      PyRef hold_item = PyRef::borrow(item);
-      CheckState& state = *ctx.state;
-      const std::uint64_t steps = state.guard.entered();
-      if (!walk_held_item(only_pair->value, item, HELD_ENTRY_VALUE, state.no_path, ctx.with_mode(WalkMode::BooleanOnly),
-                          state.no_errors)) {
-        note_rewalk(steps, state);
-        return false;
-      }
+    } else if (!extra_entry_matches(node, key, item, ctx)) {
+      return false;
     }
   }
+}
+
+// A record outside the validator's own tables: its key map is built for this
+// pass, off the frame that walks the values.
+[[gnu::noinline]] bool dict_matches_own_keys(const SchemaNode& node, PyObject* value, WalkContext ctx) {
+  std::unique_ptr<RecordIndex> local;
+  const RecordIndex* index = record_keys(node, ctx, local);
+  return index && dict_matches_keys(node, *index, value, ctx);
+}
+
+}  // namespace
+
+// Hands over in tail position, so a record costs one pass's frame.
+bool dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ctx) {
+  if (!PyDict_Check(value)) return false;
+  if (node.fields.empty()) return dict_matches_extras(node, value, ctx);
+  if (const RecordIndex* index = ctx.tables()->record(node)) return dict_matches_keys(node, *index, value, ctx);
+  return dict_matches_own_keys(node, value, ctx);
 }
 
 PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std::string& key) {
