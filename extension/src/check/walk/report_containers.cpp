@@ -61,22 +61,29 @@ Move SequenceFrame::next_item(ReportWalk& walk) {
     const SchemaNode* item_node = shape.at(static_cast<std::size_t>(next));
     if (item_node) {
       push_index_segment(walk.path(), static_cast<std::uint64_t>(next));
-      return Move::walk_held(*item_node, current, held, mode);
+      const Move move = Move::walk_held(*item_node, current, held, mode);
+      const std::optional<bool> leaf = walk.leaf_answer(move);
+      if (!leaf) return move;
+      walk.path().pop_back();
+      if (!item_walked(walk, *leaf)) return Move::finish(false);
+      continue;
     }
-    item = PyRef();
-    all_ok = false;
-    if (stops_here(walk.ctx(mode))) break;
+    if (!item_walked(walk, false)) return Move::finish(false);
   }
   return Move::finish(all_ok);
 }
 
+// After an item's walk: whether the loop goes on.
+bool SequenceFrame::item_walked(ReportWalk& walk, bool child) {
+  item = PyRef();
+  if (child) return true;
+  all_ok = false;
+  return !stops_here(walk.ctx(mode));
+}
+
 Move SequenceFrame::resume(ReportWalk& walk, bool child) {
   walk.path().pop_back();
-  item = PyRef();
-  if (!child) {
-    all_ok = false;
-    if (stops_here(walk.ctx(mode))) return Move::finish(false);
-  }
+  if (!item_walked(walk, child)) return Move::finish(false);
   ++next;
   return next_item(walk);
 }

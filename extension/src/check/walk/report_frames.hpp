@@ -25,6 +25,25 @@ namespace quillmar::ext {
 
 class ReportWalk;
 
+// The kinds whose reporting walk keeps a frame: those that walk an item of
+// the value or walk it again under other nodes.
+inline bool walks_in_frame(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Object:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Ref:
+    case NodeKind::Refined:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // What a frame asks for next: a child walked, after which the frame resumes
 // with the child's answer, or the frame's own answer.
 struct Move {
@@ -134,6 +153,7 @@ struct SequenceFrame : FrameBase {
   Move start(ReportWalk& walk);
   Move resume(ReportWalk& walk, bool child);
   Move next_item(ReportWalk& walk);
+  bool item_walked(ReportWalk& walk, bool child);
 };
 
 struct SetFrame : FrameBase {
@@ -174,6 +194,7 @@ struct RecordFrame : FrameBase {
   bool done(ReportWalk& walk) const;
   bool collect_declared(ReportWalk& walk);
   Move next_declared(ReportWalk& walk);
+  bool declared_field_walked(ReportWalk& walk);
   Move start_undeclared(ReportWalk& walk);
   Move next_undeclared(ReportWalk& walk);
 };
@@ -204,6 +225,11 @@ class ReportWalk {
 
   bool run(const SchemaNode& root, PyObject* value, WalkMode mode);
 
+  // The answer of a child that takes no frame, walked now: a plain walk of
+  // a kind that walks no item of the value. A frame's loop goes on with it
+  // in place of a round through the walk's loop.
+  std::optional<bool> leaf_answer(const Move& move);
+
   CheckState& state() { return state_; }
   Path& path() { return path_; }
   ErrorList& errors() { return errors_; }
@@ -215,12 +241,19 @@ class ReportWalk {
   std::optional<bool> enter(const Move& move);
   std::optional<bool> enter_node(const SchemaNode& node, PyObject* value, WalkMode mode);
   template <class F>
-  std::optional<bool> push(const SchemaNode& node, PyObject* value, WalkMode mode) {
-    F frame{};
+  F& push(const SchemaNode& node, PyObject* value, WalkMode mode) {
+    // Room for a report a few levels deep at the first push, in one block
+    // the allocator keeps at hand.
+    if (frames_.capacity() == 0) frames_.reserve(4);
+    F& frame = std::get<F>(frames_.emplace_back(std::in_place_type<F>));
     frame.node = &node;
     frame.value = value;
     frame.mode = mode;
-    frames_.emplace_back(std::move(frame));
+    return frame;
+  }
+  template <class F>
+  std::optional<bool> enter_frame(const SchemaNode& node, PyObject* value, WalkMode mode) {
+    push<F>(node, value, mode);
     return std::nullopt;
   }
 

@@ -106,6 +106,15 @@ bool RecordFrame::collect_declared(ReportWalk& walk) {
   return true;
 }
 
+// After a field's walk of an entry: whether the report goes on.
+bool RecordFrame::declared_field_walked(ReportWalk& walk) {
+  walk.path().pop_back();
+  if (done(walk)) return false;
+  note_rewalk(steps, walk.state());
+  ++field;
+  return true;
+}
+
 // Keys in the order first declared; each entry of a key is walked by every
 // field that declares it, as union members walk one value.
 Move RecordFrame::next_declared(ReportWalk& walk) {
@@ -123,7 +132,11 @@ Move RecordFrame::next_declared(ReportWalk& walk) {
       if (field < record_key.fields.size()) {
         steps = walk.state().guard.entered();
         push_key_segment(walk.path(), record_key.text);
-        return Move::walk_held(node->fields[record_key.fields[field]].node, found[entry].second.get(), 1, mode);
+        const Move move =
+            Move::walk_held(node->fields[record_key.fields[field]].node, found[entry].second.get(), 1, mode);
+        if (!walk.leaf_answer(move)) return move;
+        if (!declared_field_walked(walk)) return Move::finish(false);
+        continue;
       }
       ++entry;
       field = 0;
@@ -166,10 +179,7 @@ Move RecordFrame::next_undeclared(ReportWalk& walk) {
 Move RecordFrame::resume(ReportWalk& walk, bool) {
   switch (phase) {
     case Phase::Declared:
-      walk.path().pop_back();
-      if (done(walk)) return Move::finish(false);
-      note_rewalk(steps, walk.state());
-      ++field;
+      if (!declared_field_walked(walk)) return Move::finish(false);
       return next_declared(walk);
     case Phase::UndeclaredKey:
       phase = Phase::UndeclaredValue;

@@ -24,6 +24,59 @@ ReportWalk::~ReportWalk() {
   }
 }
 
+std::optional<bool> ReportWalk::leaf_answer(const Move& move) {
+  if (move.route != Move::Route::Plain) return std::nullopt;
+  if (state_.fatal_seen) return false;
+  if (walks_in_frame(move.node->kind)) return std::nullopt;
+  return walk(*move.node, move.value, path_, ctx(move.mode), errors_);
+}
+
+[[gnu::always_inline]] inline std::optional<bool> ReportWalk::enter_node(const SchemaNode& node, PyObject* value,
+                                                                       WalkMode mode) {
+  if (state_.fatal_seen) return false;
+  switch (node.kind) {
+    case NodeKind::Sequence:
+      return enter_frame<SequenceFrame>(node, value, mode);
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+      return enter_frame<SetFrame>(node, value, mode);
+    case NodeKind::Record:
+      return enter_frame<RecordFrame>(node, value, mode);
+    case NodeKind::Object:
+      return enter_frame<ObjectFrame>(node, value, mode);
+    case NodeKind::Union:
+      return enter_frame<UnionFrame>(node, value, mode);
+    case NodeKind::Intersection:
+      return enter_frame<IntersectionFrame>(node, value, mode);
+    case NodeKind::Ref:
+      return enter_frame<RefFrame>(node, value, mode);
+    case NodeKind::Refined:
+      return enter_frame<RefinedFrame>(node, value, mode);
+    default:
+      // The other kinds walk no item of the value in a reporting mode: a
+      // complement's inner walk is boolean.
+      return walk(node, value, path_, ctx(mode), errors_);
+  }
+}
+
+[[gnu::always_inline]] inline std::optional<bool> ReportWalk::enter(const Move& move) {
+  switch (move.route) {
+    case Move::Route::Plain:
+      return enter_node(*move.node, move.value, move.mode);
+    case Move::Route::Shared:
+      // As walk_shared_item: the memo starts, and a Ref step keeps its own outcome.
+      if (state_.fatal_seen) return false;
+      state_.memo.start();
+      if (move.node->kind == NodeKind::Ref) return enter_node(*move.node, move.value, move.mode);
+      push<MemoFrame>(*move.node, move.value, move.mode).subject = MemoSubject::node(*move.node);
+      return std::nullopt;
+    case Move::Route::Memoised:
+      push<MemoFrame>(*move.node, move.value, move.mode).subject = move.subject;
+      return std::nullopt;
+  }
+  return false;
+}
+
 bool ReportWalk::run(const SchemaNode& root, PyObject* value, WalkMode mode) {
   std::optional<bool> answer = enter_node(root, value, mode);
   while (!frames_.empty()) {
@@ -39,53 +92,6 @@ bool ReportWalk::run(const SchemaNode& root, PyObject* value, WalkMode mode) {
     answer = move.answer;
   }
   return *answer;
-}
-
-std::optional<bool> ReportWalk::enter(const Move& move) {
-  switch (move.route) {
-    case Move::Route::Plain:
-      return enter_node(*move.node, move.value, move.mode);
-    case Move::Route::Shared:
-      // As walk_shared_item: the memo starts, and a Ref step keeps its own outcome.
-      if (state_.fatal_seen) return false;
-      state_.memo.start();
-      if (move.node->kind == NodeKind::Ref) return enter_node(*move.node, move.value, move.mode);
-      push<MemoFrame>(*move.node, move.value, move.mode);
-      std::get<MemoFrame>(frames_.back()).subject = MemoSubject::node(*move.node);
-      return std::nullopt;
-    case Move::Route::Memoised:
-      push<MemoFrame>(*move.node, move.value, move.mode);
-      std::get<MemoFrame>(frames_.back()).subject = move.subject;
-      return std::nullopt;
-  }
-  return false;
-}
-
-std::optional<bool> ReportWalk::enter_node(const SchemaNode& node, PyObject* value, WalkMode mode) {
-  if (state_.fatal_seen) return false;
-  switch (node.kind) {
-    case NodeKind::Sequence:
-      return push<SequenceFrame>(node, value, mode);
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-      return push<SetFrame>(node, value, mode);
-    case NodeKind::Record:
-      return push<RecordFrame>(node, value, mode);
-    case NodeKind::Object:
-      return push<ObjectFrame>(node, value, mode);
-    case NodeKind::Union:
-      return push<UnionFrame>(node, value, mode);
-    case NodeKind::Intersection:
-      return push<IntersectionFrame>(node, value, mode);
-    case NodeKind::Ref:
-      return push<RefFrame>(node, value, mode);
-    case NodeKind::Refined:
-      return push<RefinedFrame>(node, value, mode);
-    default:
-      // The other kinds walk no item of the value in a reporting mode: a
-      // complement's inner walk is boolean.
-      return walk(node, value, path_, ctx(mode), errors_);
-  }
 }
 
 namespace {
