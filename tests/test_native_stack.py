@@ -237,7 +237,27 @@ WALK_CHILD = textwrap.dedent(
             yield "load", document[1], lambda: member_by(v.load, document[0], fail_fast=fail_fast)
         yield "ensure", member, lambda: member_by(v.ensure, value)
 
+    def reports():
+        # The items of every failing value's report, by entry point.
+        failing = [(value, document) for (value, member), (document, _) in zip(values, documents) if not member]
+        found = []
+        for value, document in failing:
+            for label, call in [
+                ("validate", lambda: v.validate(value)),
+                ("validate fail_fast", lambda: v.validate(value, fail_fast=True)),
+                ("validate_json", lambda: v.validate_json(document)),
+                ("load", lambda: v.load(document)),
+            ]:
+                try:
+                    call()
+                except qm.ValidationError as error:
+                    found.append((label, error.errors))
+                except RecursionError:
+                    found.append((label, "RecursionError"))
+        return found
+
     outcomes = []
+    worker_reports = []
 
     def run():
         for (value, member), document in zip(values, documents):
@@ -249,6 +269,7 @@ WALK_CHILD = textwrap.dedent(
                     continue
                 assert answer == expected, (label, expected)
                 outcomes.append([label, expected, "answer"])
+        worker_reports.extend(reports())
         # Whatever the deepest values met, the thread goes on checking.
         shallow = nested(3, good)
         assert v.is_valid(shallow) and not v.is_valid(nested(3, bad))
@@ -268,6 +289,10 @@ WALK_CHILD = textwrap.dedent(
     worker.join()
     if failures:
         raise failures[0]
+    # A report made on the small stack is the one the main thread's stack makes, item for item.
+    for (label, items), (_, reference) in zip(worker_reports, reports(), strict=True):
+        assert reference != "RecursionError", label
+        assert items == reference or (kib < 128 and items == "RecursionError"), label
     print(json.dumps(outcomes))
     """
 )
