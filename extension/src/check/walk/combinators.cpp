@@ -69,16 +69,13 @@ bool walk_union(const SchemaNode& node, PyObject* value, Path&, WalkContext ctx,
 }
 
 bool walk_intersection(const SchemaNode& node, PyObject* value, Path& path, WalkContext ctx, ErrorList& errors) {
-  bool all_accept = true;
   for (const SchemaNode& member : node.members()) {
     const std::uint64_t steps = ctx.state->guard.entered();
     const bool accepted = walk(member, value, path, ctx, errors);
     note_rewalk(steps, *ctx.state);
-    if (accepted) continue;
-    all_accept = false;
-    if (ctx.stops_at_first_failure()) break;
+    if (!accepted) return false;
   }
-  return all_accept;
+  return true;
 }
 
 namespace {

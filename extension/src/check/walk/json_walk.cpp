@@ -139,7 +139,7 @@ std::optional<std::int64_t> small_int_of(PyObject* object) {
   if (!shape) return false;
   if (node.seq_kind != core::SeqKind::List || value.kind() != JsonKind::Array) return false;
   std::span<const JsonValue> items = value.items();
-  if (shape->tail ? items.size() < shape->prefix : items.size() != shape->prefix) return false;
+  if (!shape->admits_length(items.size())) return false;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!walk_json_at(*shape->at(i), items[i], ctx)) return false;
   }

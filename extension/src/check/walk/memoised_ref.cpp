@@ -168,14 +168,24 @@ bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkCo
   return walk_memoised(node, MemoSubject::node(node), item, path, ctx, errors);
 }
 
-[[gnu::noinline]] bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path,
-                                     WalkContext ctx, ErrorList& errors) {
+namespace {
+
+// In line in both callers: the memoised Ref step keeps one frame.
+[[gnu::always_inline]] inline bool memoised_walk(const SchemaNode& node, MemoSubject subject, PyObject* value,
+                                                 Path& path, WalkContext ctx, ErrorList& errors) {
   CheckState& state = *ctx.state;
   const MemoLookup lookup = begin_memo_step(state, subject, value, MemoMode::BooleanOnly, nullptr);
   if (lookup.known) return lookup.known->member;
   const bool member = walk(node, value, path, ctx, errors);
   end_memo_step(state, lookup.step, value, member, nullptr);
   return member;
+}
+
+}  // namespace
+
+[[gnu::noinline]] bool walk_memoised(const SchemaNode& node, MemoSubject subject, PyObject* value, Path& path,
+                                     WalkContext ctx, ErrorList& errors) {
+  return memoised_walk(node, subject, value, path, ctx, errors);
 }
 
 [[gnu::noinline]] bool walk_entered_ref(std::uint64_t definition, PyObject* value, Path& path, WalkContext ctx,
@@ -190,12 +200,8 @@ bool walk_shared_item(const SchemaNode& node, PyObject* item, Path& path, WalkCo
   CheckState& state = *ctx.state;
   // Left after the outcome is kept: the store reads the levels with the pair still entered.
   const ActivePair active(state.guard, value, definition);
-  const MemoLookup lookup =
-      begin_memo_step(state, MemoSubject::definition(definition), value, MemoMode::BooleanOnly, nullptr);
-  if (lookup.known) return lookup.known->member;
-  const bool member = walk(state.schema->definitions[definition], value, path, ctx, errors);
-  end_memo_step(state, lookup.step, value, member, nullptr);
-  return member;
+  return memoised_walk(state.schema->definitions[definition], MemoSubject::definition(definition), value, path, ctx,
+                       errors);
 }
 
 }  // namespace quillmar::ext

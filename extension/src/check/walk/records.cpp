@@ -1,9 +1,6 @@
 // Record and Object rules, as the boolean walk decides them; the reporting
 // walk runs the record's pass below before it records.
-#include <fmt/format.h>
-
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <optional>
 
@@ -11,13 +8,11 @@
 #include "check/walk/record_keys.hpp"
 #include "check/walk/walk.hpp"
 #include "py/dict_entries.hpp"
-#include "text.hpp"
 
 namespace quillmar::ext {
 namespace {
 
 using core::ExtrasPair;
-using core::RecordField;
 
 // Which declared keys an iteration has met: a key counts once even when two
 // entries carry its text (a str subclass with a hash of its own). One inline
@@ -243,9 +238,18 @@ bool dict_matches_record(const SchemaNode& node, PyObject* value, WalkContext ct
   return dict_matches_own_keys(node, value, ctx);
 }
 
-PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std::string& key) {
-  if (field < names.size()) return names[field].clone();
-  return PyRef::steal(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+PyRef field_attribute(std::span<const PyRef> names, const SchemaNode& object, std::size_t field, PyObject* value,
+                      CheckState& state) {
+  const std::string& key = object.fields[field].key;
+  // The name interned in the check tables, else made now.
+  PyRef name = field < names.size()
+                   ? names[field].clone()
+                   : PyRef::steal(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
+  PyRef attribute = name ? PyRef::steal(PyObject_GetAttr(value, name.get())) : PyRef();
+  if (attribute) return attribute;
+  PyRef exception = PyRef::steal(PyErr_GetRaisedException());
+  if (exception && is_fatal_exception(exception.get())) store_fatal_error(std::move(exception), state);
+  return attribute;
 }
 
 bool walk_record(const SchemaNode& node, PyObject* value, Path&, WalkContext ctx, ErrorList&) {
@@ -262,15 +266,9 @@ bool walk_object(const SchemaNode& node, PyObject* value, Path& path, WalkContex
   std::span<const PyRef> names = ctx.tables()->attribute_names_of(node);
   for (std::size_t i = 0; i < node.fields.size(); ++i) {
     if (ctx.state->fatal_seen) return false;
-    const RecordField& field = node.fields[i];
-    PyRef name = attribute_name(names, i, field.key);
-    PyRef attribute = name ? PyRef::steal(PyObject_GetAttr(value, name.get())) : PyRef();
-    if (!attribute) {
-      PyRef exception = PyRef::steal(PyErr_GetRaisedException());
-      if (exception && is_fatal_exception(exception.get())) store_fatal_error(std::move(exception), *ctx.state);
-      return false;
-    }
-    if (!walk_held_item(field.node, attribute.get(), 1, path, ctx, errors)) return false;
+    PyRef attribute = field_attribute(names, node, i, value, *ctx.state);
+    if (!attribute) return false;
+    if (!walk_held_item(node.fields[i].node, attribute.get(), 1, path, ctx, errors)) return false;
   }
   return true;
 }

@@ -22,11 +22,9 @@ Move SequenceFrame::start(ReportWalk& walk) {
     return Move::finish(false);
   }
   size = Py_SIZE(value);
-  const std::size_t p = shape.prefix;
-  const bool length_ok = shape.tail ? static_cast<std::size_t>(size) >= p : static_cast<std::size_t>(size) == p;
-  if (!length_ok) {
-    push_length_error(is_list ? "list_length" : "tuple_length", is_list ? "list" : "tuple", p, shape.tail != nullptr,
-                      value, walk.path(), ctx, walk.errors());
+  if (!shape.admits_length(static_cast<std::size_t>(size))) {
+    push_length_error(is_list ? "list_length" : "tuple_length", is_list ? "list" : "tuple", shape.prefix,
+                      shape.tail != nullptr, value, walk.path(), ctx, walk.errors());
     return Move::finish(false);
   }
   if (size == 0) return Move::finish(true);

@@ -214,17 +214,12 @@ Move ObjectFrame::next_field(ReportWalk& walk) {
   for (; next < node->fields.size(); ++next) {
     if (state.fatal_seen) return Move::finish(false);
     const RecordField& field = node->fields[next];
-    PyRef name = attribute_name(names, next, field.key);
-    attribute = name ? PyRef::steal(PyObject_GetAttr(value, name.get())) : PyRef();
+    attribute = field_attribute(names, *node, next, value, state);
     if (attribute) {
       push_key_segment(walk.path(), field.key);
       return Move::walk_held(field.node, attribute.get(), 1, mode);
     }
-    PyRef exception = PyRef::steal(PyErr_GetRaisedException());
-    if (exception && is_fatal_exception(exception.get())) {
-      store_fatal_error(std::move(exception), state);
-      return Move::finish(false);
-    }
+    if (state.fatal_seen) return Move::finish(false);
     walk.errors().push_back(make_keyed_error_item(walk.path(), field.key, "missing_attribute",
                                                   fmt::format("attribute {}", quoted_text(field.key)), "missing"));
     all_ok = false;

@@ -182,9 +182,7 @@ bool walk_sequence(const SchemaNode& node, PyObject* value, Path& path, WalkCont
   bool is_list = node.seq_kind == core::SeqKind::List;
   if (is_list ? !PyList_Check(value) : !PyTuple_Check(value)) return false;
   Py_ssize_t n = Py_SIZE(value);
-  std::size_t p = shape->prefix;
-  bool length_ok = shape->tail ? static_cast<std::size_t>(n) >= p : static_cast<std::size_t>(n) == p;
-  if (!length_ok) return false;
+  if (!shape->admits_length(static_cast<std::size_t>(n))) return false;
   if (n == 0) return true;
   return is_list ? walk_list_items(*shape, value, n, path, ctx, errors)
                  : walk_tuple_items(*shape, value, n, path, ctx, errors);

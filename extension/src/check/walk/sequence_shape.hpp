@@ -20,6 +20,9 @@ struct ShapeView {
     if (i >= prefix) return tail;
     return single ? single : &concat->parts[i].item_node();
   }
+  // Whether a sequence of this many items can match: the prefix, and no more
+  // without a tail.
+  bool admits_length(std::size_t n) const { return tail ? n >= prefix : n == prefix; }
 };
 
 inline bool is_star_of_item(const core::SeqPattern& pattern) {

@@ -176,8 +176,11 @@ bool constraints_hold(const SchemaNode& node, PyObject* value, const Path& path,
                       ErrorList& errors);
 Py_ssize_t plain_prefix(std::size_t prefix, const SchemaNode* tail, WalkContext ctx, PyObject* const* items,
                         Py_ssize_t n);
-// An object field's attribute name: interned in the check tables, else made now.
-PyRef attribute_name(std::span<const PyRef> names, std::size_t field, const std::string& key);
+// The attribute an object node's field reads from the value, with the names
+// the check tables interned; null when it cannot be read: a fatal exception
+// is then the check's, an ordinary one is cleared (a missing attribute).
+PyRef field_attribute(std::span<const PyRef> names, const SchemaNode& object, std::size_t field, PyObject* value,
+                      CheckState& state);
 // A Ref step whose pair the guard refused: a loop or the level limit.
 bool refuse_ref(RecursionGuard::Entry entry, PyObject* value, const Path& path, WalkContext ctx, ErrorList& errors);
 
